@@ -1,0 +1,61 @@
+// TraderApiGo: construction, destruction, callback registration, and the
+// operations of the interface that this library does not carry out.
+
+#include "ZR_QuantApi.h"
+#include "active_instance.h"
+#include "callback_tables.h"
+
+namespace {
+constexpr int kNotCarriedOut = -1;
+}
+
+TraderApiGo::TraderApiGo() : pOrderLock(new std::mutex) {}
+
+TraderApiGo::~TraderApiGo() {
+  veltrane::RetireInstance(this);
+  delete pOrderLock;
+}
+
+void TraderApiGo::RegisterSpi(Corvane::ZR_QuantSpi* spi) {
+  pSpi = spi;
+  // The libraries copy the tables during the call; they need not outlive it.
+  const ItgCallbacks trade = veltrane::TradeCallbackTable();
+  Set_CallbackInterface(&trade);
+  const QuoteCallbacks quote = veltrane::QuoteCallbackTable();
+  Set_QCallbackInterface(&quote);
+}
+
+int TraderApiGo::SetNewBackTest(Corvane::ZR_BackTestReq*) { return kNotCarriedOut; }
+int TraderApiGo::GetCode() { return kNotCarriedOut; }
+void TraderApiGo::Run() {}
+void TraderApiGo::BreakExec() {}
+int TraderApiGo::reqQryMaxEntrustCount(Corvane::TD_ReqQryMaxEntrustCount*) {
+  return kNotCarriedOut;
+}
+int TraderApiGo::reqQryAccountInitMaxEntrustCount(Corvane::TD_ReqQryAccountMaxEntrustCount*) {
+  return kNotCarriedOut;
+}
+int TraderApiGo::reqSubscribeMaxEntrustCount() { return kNotCarriedOut; }
+int TraderApiGo::ReqTradingDay(int, const char (*)[32], int, const char* const, const char* const) {
+  return kNotCarriedOut;
+}
+int TraderApiGo::ReqHaltingDay(int, const char (*)[32], int, const char* const, const char* const) {
+  return kNotCarriedOut;
+}
+
+// Login, the trade requests and quote subscription need the order-number map
+// and the market-data schema, which this library does not have yet; until
+// then they are refused before any gateway call, like the operations above.
+int TraderApiGo::Login(char*, char*) { return kNotCarriedOut; }
+int TraderApiGo::reqOrderInsert(Corvane::TD_ReqOrderInsert*) { return kNotCarriedOut; }
+int TraderApiGo::reqOrderDelete(Corvane::TD_ReqOrderDelete*) { return kNotCarriedOut; }
+int TraderApiGo::reqQryOrder(Corvane::TD_ReqQryOrder*) { return kNotCarriedOut; }
+int TraderApiGo::reqQryMatch(Corvane::TD_ReqQryMatch*) { return kNotCarriedOut; }
+int TraderApiGo::reqQryPosition(Corvane::TD_ReqQryPosition*) { return kNotCarriedOut; }
+int TraderApiGo::reqQryAccountMaxEntrustCount(Corvane::TD_ReqQryAccountMaxEntrustCount*) {
+  return kNotCarriedOut;
+}
+int TraderApiGo::ReqSubQuote(int, int, int, const char (*)[32], int, const char* const,
+                             const char* const) {
+  return kNotCarriedOut;
+}
