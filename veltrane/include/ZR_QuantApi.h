@@ -396,7 +396,8 @@ class VELTRANE_API ZR_QuantApi {
                                 bool bReserved2);
   // Destroys an object made by createApi (null does nothing). Callbacks that
   // are already running are allowed to return first, and later ones are
-  // dropped; so do not call it from a thread that a running callback waits for.
+  // dropped; so do not call it from a thread that a running callback waits
+  // for. Like createApi, call it from one thread at a time.
   static void deleteApi(ZR_QuantApi* pApi);
   // Initialises the outside libraries that the latest createApi chose, trade
   // gateway first. Does nothing before the first createApi.
@@ -444,8 +445,8 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
                   const char* const pszReserved1, const char* const pszReserved2) override;
 
   // Stores `pSpi` (not owned) and registers this library's callback tables
-  // with both outside libraries, whatever `nApiType` says. Call it on the
-  // client's thread; createApi already does.
+  // with both outside libraries, whatever `nApiType` says. createApi already
+  // calls it; calling it again switches later events to the new spi.
   void RegisterSpi(Corvane::ZR_QuantSpi* pSpi);
 
   std::string strGatewayParam;                    // first login text of both libraries

@@ -29,7 +29,8 @@ void PublishInstance(TraderApiGo* api);
 
 // Makes sure no callback reaches `api` any more: stops publishing it if it is
 // the current instance, then waits for callbacks already running to return.
-// A callback that destroys the API object itself is not waited for.
+// A callback that destroys the API object itself is not waited for. Not to be
+// called from two threads at once.
 void RetireInstance(TraderApiGo* api);
 
 // Held by a gateway callback for as long as it uses the instance it found.
@@ -41,7 +42,10 @@ class CallbackScope {
   CallbackScope& operator=(const CallbackScope&) = delete;
 
   TraderApiGo* api() const { return api_; }
-  Corvane::ZR_QuantSpi* spi() const { return api_ ? api_->pSpi : nullptr; }
+  // RegisterSpi may replace the spi while callbacks run.
+  Corvane::ZR_QuantSpi* spi() const {
+    return api_ != nullptr ? __atomic_load_n(&api_->pSpi, __ATOMIC_ACQUIRE) : nullptr;
+  }
 
  private:
   unsigned slot_;

@@ -18,14 +18,15 @@ constexpr int kUseQuote = 2;
 // Writable storage because the interface hands out `char*`; nobody writes it.
 char kVersion[] = "ZR_QuantApi emulator 20191009 with ITG trade/quote api";
 
-// The API type is settled before the object is published, so no callback or
-// Init ever sees a half-made choice. If allocation throws, the earlier
+// The object is published only once it is complete: a callback never finds it
+// without its spi, and events that arrive meanwhile still reach the earlier
+// instance instead of being dropped. If allocation throws, the earlier
 // instance stays the current one.
 ZR_QuantApi* CreateInstance(ZR_QuantSpi* pSpi, int apiType) {
   auto api = std::make_unique<TraderApiGo>();
   api->nApiType = apiType;
-  veltrane::PublishInstance(api.get());
   api->RegisterSpi(pSpi);
+  veltrane::PublishInstance(api.get());
   return api.release();
 }
 

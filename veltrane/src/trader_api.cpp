@@ -17,7 +17,8 @@ TraderApiGo::~TraderApiGo() {
 }
 
 void TraderApiGo::RegisterSpi(Corvane::ZR_QuantSpi* spi) {
-  pSpi = spi;
+  // Callbacks may be reading it on the libraries' threads.
+  __atomic_store_n(&pSpi, spi, __ATOMIC_RELEASE);
   // The libraries copy the tables during the call; they need not outlive it.
   const ItgCallbacks trade = veltrane::TradeCallbackTable();
   Set_CallbackInterface(&trade);
