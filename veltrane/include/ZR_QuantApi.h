@@ -450,7 +450,7 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
   void RegisterSpi(Corvane::ZR_QuantSpi* pSpi);
 
   std::string strGatewayParam;                    // first login text of both libraries
-  Corvane::ZR_QuantSpi* pSpi = nullptr;           // the client's callbacks, not owned
+  Corvane::ZR_QuantSpi* pSpi = nullptr;           // not owned; set it through RegisterSpi
   std::map<long long, std::string> mapOrderCode;  // order number -> gateway code
   std::map<std::string, long long> mapOrderId;    // gateway code -> order number
   std::mutex* pOrderLock = nullptr;  // owned; guards both maps, iNextOrderId and the file
