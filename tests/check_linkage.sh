@@ -15,14 +15,15 @@ done
 echo "$dynamic" | grep -q '(RUNPATH)' || fail "$lib has no RUNPATH"
 echo "$dynamic" | grep -q '(RPATH)' && fail "$lib has an RPATH, which LD_LIBRARY_PATH cannot override"
 
-# Prints the directories the client loaded the two libraries from.
-loaded() { "$client" | sed -n 's|^gateway library: \(.*\)/lib[a-z]*\.so$|\1|p' | sort -u; }
+# Checks that the client's output ($1) names both libraries, loaded from $2.
+expect_loaded_from() {
+  [ "$(echo "$1" | grep -c '^gateway library: ')" = 2 ] || fail "client did not load both libraries"
+  dirs=$(echo "$1" | sed -n 's|^gateway library: \(.*\)/lib[a-z]*\.so$|\1|p' | sort -u)
+  [ "$dirs" = "$2" ] || fail "loaded from '$dirs', not '$2'"
+}
 
-by_default=$(unset LD_LIBRARY_PATH; loaded)
-[ "$by_default" = "$standins" ] || fail "without LD_LIBRARY_PATH loaded from '$by_default', not '$standins'"
-swapped=$(LD_LIBRARY_PATH="$other" loaded)
-[ "$swapped" = "$other" ] || fail "with LD_LIBRARY_PATH=$other loaded from '$swapped'"
-[ "$(LD_LIBRARY_PATH="$other" "$client" | grep -c '^gateway library: ')" = 2 ] || fail "client did not load both libraries"
+expect_loaded_from "$(unset LD_LIBRARY_PATH; "$client")" "$standins"
+expect_loaded_from "$(LD_LIBRARY_PATH="$other" "$client")" "$other"
 
 [ $status = 0 ] && echo "libveltrane.so imports both libraries through RUNPATH; LD_LIBRARY_PATH replaces them"
 exit $status
