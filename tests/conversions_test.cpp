@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <optional>
 #include <string>
 
 #include "text_copy.h"
@@ -56,6 +59,112 @@ TEST(AddExchangeSuffix, ShanghaiCodesStartWithSix) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     EXPECT_EQ(veltrane::AddExchangeSuffix(c.code), c.expected);
+  }
+}
+
+TEST(CopyTexts, JoinsWithinOneLimit) {
+  struct Case {
+    const char* a;
+    const char* b;
+    size_t limit;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"1234", "OK", 7, "1234:OK"},     {"1234", "OK", 6, "1234:O"},
+      {"123456", "OK", 100, "123456:"}, {"", "", 7, ":"},
+      {nullptr, nullptr, 7, ":"},       {"1234", "OK", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    char field[8];
+    std::memset(field, '#', sizeof field);
+    veltrane::CopyTexts(field, c.limit, {c.a, ":", c.b});
+    EXPECT_STREQ(field, c.expected);
+  }
+}
+
+TEST(TradeConversions, StatusAndSide) {
+  const struct {
+    char status;
+    int32_t expected;
+  } statuses[] = {{'0', 0},  {'1', 2}, {'2', 2}, {'S', 2}, {'5', 5}, {'6', -9}, {'7', 6},
+                  {'8', -8}, {'3', 0}, {'4', 0}, {'9', 0}, {'X', 0}, {'s', 0},  {'\0', 0}};
+  for (const auto& c : statuses) {
+    SCOPED_TRACE(c.status);
+    EXPECT_EQ(veltrane::OrderStatusFromGateway(c.status), c.expected);
+  }
+  const struct {
+    int32_t side;
+    int32_t expected;
+  } sides[] = {{1, 2}, {0, 1}, {2, 1}, {3, 1}, {-1, 1}};
+  for (const auto& c : sides) {
+    SCOPED_TRACE(c.side);
+    EXPECT_EQ(veltrane::TradeTypeFromSide(c.side), c.expected);
+  }
+}
+
+TEST(TradeConversions, FixedPointPricesRoundHalfUpAndSaturate) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    double price;
+    int64_t expected;
+  } cases[] = {
+      {10.5, 105000},     {12.345, 123450},   {0.00004, 0},
+      {0.00005, 1},       {-1.0, -9999},  // plus 0.5, then toward zero
+      {1e15, INT64_MAX},  {-1e15, INT64_MIN}, {kInf, INT64_MAX},
+      {-kInf, INT64_MIN}, {std::nan(""), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.price);
+    EXPECT_EQ(veltrane::FixedPointPrice(c.price), c.expected);
+  }
+}
+
+TEST(TradeConversions, DecimalOrderCodesReadAsTheStandardLibraryDoes) {
+  const struct {
+    const char* code;
+    std::optional<long long> expected;
+  } cases[] = {
+      {"42", 42},
+      {"-7", -7},
+      {"  +15x", 15},
+      {"007", 7},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775808", std::nullopt},
+      {"A12", std::nullopt},
+      {"", std::nullopt},
+      {nullptr, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code != nullptr ? c.code : "(null)");
+    EXPECT_EQ(veltrane::ReadDecimalOrderCode(c.code), c.expected);
+  }
+}
+
+TEST(TradeConversions, CapitalTextsTruncateTowardZeroAndSaturate) {
+  const struct {
+    const char* text;
+    int32_t expected;
+  } cases[] = {
+      {"100.9", 100},
+      {"-0.5", 0},
+      {"-100.9", -100},
+      {"2147483647.9", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"-2147483648.5", INT32_MIN},
+      {"1e400", INT32_MAX},
+      {"-1e400", INT32_MIN},
+      {"1e-400", 0},
+      {"inf", INT32_MAX},
+      {"nan", 0},
+      {"12abc", 12},
+      {"abc", 0},
+      {nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
+    EXPECT_EQ(veltrane::CapitalFromText(c.text), c.expected);
   }
 }
 

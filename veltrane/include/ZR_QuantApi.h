@@ -411,8 +411,21 @@ class VELTRANE_API ZR_QuantApi {
 
 }  // namespace Corvane
 
+namespace veltrane {
+class OrderFile;
+}
+
 // The API object that createApi makes. Its members are public so that a
 // binding can construct and inspect it; the object is never copied.
+//
+// Order numbers: the trade gateway names orders and matches by codes of its
+// own; this object gives every code it meets a number (0, 1, 2, ... in the
+// order codes are first seen, one sequence for order codes and match ids) and
+// keeps the pairs in the file "./orders.temp.YYYYMMDD" of the current
+// directory, so that a process restarted on the same day hands out the same
+// numbers for the same codes. When the gateway login answered non-zero, order
+// codes are the decimal order numbers themselves and only match ids are
+// numbered here.
 class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
  public:
   TraderApiGo();
@@ -420,10 +433,15 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
   TraderApiGo& operator=(const TraderApiGo&) = delete;
   // Stops callbacks from reaching this object: when it is the instance that
   // callbacks reach, it stops being one, and callbacks already running are
-  // waited for. Sends no logout and does not write the order-number file.
+  // waited for. Sends no logout; the order-number file already holds every
+  // number handed out.
   ~TraderApiGo() override;
 
   int SetNewBackTest(Corvane::ZR_BackTestReq* pReq) override;
+  // Stores the texts (null counts as empty), loads today's order-number file,
+  // then logs in to the trade gateway and the quote library as the latest
+  // createApi chose, and writes "conf_merge_position <n>" to standard output.
+  // Always 0; the outcome arrives through the login callbacks.
   int Login(char* pszUserId, char* pszPassword) override;
   int GetCode() override;
   void Run() override;
@@ -449,6 +467,25 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
   // calls it; calling it again switches later events to the new spi.
   void RegisterSpi(Corvane::ZR_QuantSpi* pSpi);
 
+  // The order-number map. Each operation takes `pOrderLock` for its whole
+  // run, so any thread may call it; none calls the client.
+  //
+  // Adds the entries of today's file to the maps (a file entry replaces an
+  // entry of the same number or code) and makes sure the next new code gets
+  // a number above every number the file or this object has handed out.
+  // Then rewrites the file, sorted, with every entry held. A missing or
+  // unreadable file changes nothing.
+  void LoadOrderMap();
+  // Rewrites today's file from `mapOrderCode`, replacing it whole.
+  void SaveOrderMap();
+  // The number of `strCode`; a code not seen before gets `iNextOrderId` and
+  // its line is added to today's file before the number is returned.
+  long long GenSaveOrderId(std::string strCode);
+  // The same as GenSaveOrderId.
+  long long GetOrderId(std::string strCode);
+  // The code that holds `iOrderId`, or the empty text when none does.
+  std::string GetAppointOrderCode(long long iOrderId);
+
   std::string strGatewayParam;                    // first login text of both libraries
   Corvane::ZR_QuantSpi* pSpi = nullptr;           // not owned; set it through RegisterSpi
   std::map<long long, std::string> mapOrderCode;  // order number -> gateway code
@@ -458,6 +495,9 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
   long long iNextOrderId = 0;        // number the next new gateway code receives
   std::string strUserId;
   std::string strPassword;
+
+ private:
+  veltrane::OrderFile* pOrderFile = nullptr;  // owned; today's file as this object wrote it
 };
 
 // Layout pins: a change here breaks every compiled client.

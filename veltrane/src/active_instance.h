@@ -24,6 +24,10 @@ extern std::atomic<int> conf_merge_position;
 
 namespace veltrane {
 
+// Bit values of TraderApiGo::nApiType: the libraries in use.
+constexpr int kUseTrade = 1;
+constexpr int kUseQuote = 2;
+
 // Makes `api` the object that callbacks deliver to.
 void PublishInstance(TraderApiGo* api);
 
@@ -52,18 +56,27 @@ class CallbackScope {
   TraderApiGo* api_;
 };
 
-// Calls `deliver(api, spi)` when there is an instance with a registered spi;
-// otherwise the event is dropped. Nothing thrown by the translation or by the
-// client escapes: the callers are the outside libraries' C threads.
-template <class Deliver>
-void DeliverToClient(Deliver&& deliver) noexcept {
+// Calls `use(api, spi)` when there is an instance; `spi` is null when none is
+// registered. Nothing thrown by the translation or by the client escapes: the
+// callers are the outside libraries' C threads.
+template <class Use>
+void WithInstance(Use&& use) noexcept {
   try {
     CallbackScope scope;
-    if (Corvane::ZR_QuantSpi* spi = scope.spi()) deliver(*scope.api(), *spi);
+    if (TraderApiGo* api = scope.api()) use(*api, scope.spi());
   } catch (...) {
     // Unwinding into the gateway's thread would end the process; the one
     // event is lost instead.
   }
+}
+
+// Calls `deliver(api, spi)` when there is an instance with a registered spi;
+// otherwise the event is dropped.
+template <class Deliver>
+void DeliverToClient(Deliver&& deliver) noexcept {
+  WithInstance([&](TraderApiGo& api, Corvane::ZR_QuantSpi* spi) {
+    if (spi != nullptr) deliver(api, *spi);
+  });
 }
 
 }  // namespace veltrane

@@ -12,8 +12,8 @@
 namespace Corvane {
 namespace {
 
-constexpr int kUseTrade = 1;
-constexpr int kUseQuote = 2;
+using veltrane::kUseQuote;
+using veltrane::kUseTrade;
 
 // Writable storage because the interface hands out `char*`; nobody writes it.
 char kVersion[] = "ZR_QuantApi emulator 20191009 with ITG trade/quote api";

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
 namespace veltrane {
 
@@ -20,6 +21,19 @@ void CopyText(char (&dst)[N], const char* src, std::size_t limit = N - 1) {
   if (src != nullptr) {
     while (length < max && src[length] != '\0') ++length;
     std::memcpy(dst, src, length);
+  }
+  dst[length] = '\0';
+}
+
+// Copies the texts one after another into `dst`, as CopyText copies one:
+// at most `limit` bytes in all, then a terminator.
+template <std::size_t N>
+void CopyTexts(char (&dst)[N], std::size_t limit, std::initializer_list<const char*> parts) {
+  static_assert(N > 0, "a text field holds at least its terminator");
+  const std::size_t max = limit < N - 1 ? limit : N - 1;
+  std::size_t length = 0;
+  for (const char* part : parts) {
+    for (; part != nullptr && length < max && *part != '\0'; ++part) dst[length++] = *part;
   }
   dst[length] = '\0';
 }

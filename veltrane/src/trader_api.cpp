@@ -1,18 +1,26 @@
 // TraderApiGo: construction, destruction, callback registration, and the
 // operations of the interface that this library does not carry out.
 
+#include <memory>
+
 #include "ZR_QuantApi.h"
 #include "active_instance.h"
 #include "callback_tables.h"
+#include "order_file.h"
 
 namespace {
 constexpr int kNotCarriedOut = -1;
 }
 
-TraderApiGo::TraderApiGo() : pOrderLock(new std::mutex) {}
+TraderApiGo::TraderApiGo() {
+  auto lock = std::make_unique<std::mutex>();
+  pOrderFile = new veltrane::OrderFile;
+  pOrderLock = lock.release();
+}
 
 TraderApiGo::~TraderApiGo() {
   veltrane::RetireInstance(this);
+  delete pOrderFile;
   delete pOrderLock;
 }
 
@@ -44,18 +52,8 @@ int TraderApiGo::ReqHaltingDay(int, const char (*)[32], int, const char* const, 
   return kNotCarriedOut;
 }
 
-// Login, the trade requests and quote subscription need the order-number map
-// and the market-data schema, which this library does not have yet; until
-// then they are refused before any gateway call, like the operations above.
-int TraderApiGo::Login(char*, char*) { return kNotCarriedOut; }
-int TraderApiGo::reqOrderInsert(Corvane::TD_ReqOrderInsert*) { return kNotCarriedOut; }
-int TraderApiGo::reqOrderDelete(Corvane::TD_ReqOrderDelete*) { return kNotCarriedOut; }
-int TraderApiGo::reqQryOrder(Corvane::TD_ReqQryOrder*) { return kNotCarriedOut; }
-int TraderApiGo::reqQryMatch(Corvane::TD_ReqQryMatch*) { return kNotCarriedOut; }
-int TraderApiGo::reqQryPosition(Corvane::TD_ReqQryPosition*) { return kNotCarriedOut; }
-int TraderApiGo::reqQryAccountMaxEntrustCount(Corvane::TD_ReqQryAccountMaxEntrustCount*) {
-  return kNotCarriedOut;
-}
+// Quote subscription needs the market-data schema, which this library does
+// not have yet; until then it is refused before any library call.
 int TraderApiGo::ReqSubQuote(int, int, int, const char (*)[32], int, const char* const,
                              const char* const) {
   return kNotCarriedOut;

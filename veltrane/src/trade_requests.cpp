@@ -1,0 +1,109 @@
+// Login and the trade requests of TraderApiGo: each turns a request record
+// into one call of the trade gateway and returns that call's result; the
+// answers come later through the trade callbacks.
+
+#include <cstdio>
+#include <string>
+
+#include "ZR_QuantApi.h"
+#include "active_instance.h"
+#include "gateway_args.h"
+#include "libitg.h"
+#include "libquote.h"
+#include "text_copy.h"
+
+namespace {
+
+constexpr int kRefused = -1;
+using veltrane::kUseQuote;
+using veltrane::kUseTrade;
+constexpr int kLargestRequestId = 2147483646;
+
+// The gateway's result is an int64_t of which the low 32 bits count.
+int Result(int64_t gatewayResult) { return static_cast<int32_t>(gatewayResult); }
+
+// Prices travel in whole currency units with six decimals, as printf "%f".
+std::string PriceText(int64_t price) {
+  char text[64];
+  const int length = std::snprintf(text, sizeof text, "%f", static_cast<double>(price) / 10000.0);
+  return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// The gateway's sides are 1 (nTradeType 2) and 2 (every other nTradeType).
+int64_t GatewaySide(int32_t tradeType) { return tradeType == 2 ? 1 : 2; }
+
+}  // namespace
+
+int TraderApiGo::Login(char* pszUserId, char* pszPassword) {
+  strUserId = veltrane::TextOrEmpty(pszUserId);
+  strPassword = veltrane::TextOrEmpty(pszPassword);
+  // Before any login goes out: the reports it sets off use the loaded map.
+  LoadOrderMap();
+  strGatewayParam.clear();
+
+  // The libraries are the ones the latest createApi chose; an object made
+  // without the factory, with no instance about, uses its own choice.
+  const TraderApiGo* instance = g_pTraderApi.load();
+  const int apiType = (instance != nullptr ? instance : this)->nApiType;
+  if (apiType & kUseTrade) {
+    const TextView param = veltrane::ViewOf(strGatewayParam);
+    const TextView user = veltrane::ViewOf(strUserId);
+    const TextView password = veltrane::ViewOf(strPassword);
+    const TextView empty{"", 0};
+    conf_merge_position.store(
+        Result(LibITG_ReqUserLogin(0, &param, &user, &password, &empty, &empty, &empty)));
+  }
+  std::printf("conf_merge_position %d\n", conf_merge_position.load());
+  std::fflush(stdout);
+  if (apiType & kUseQuote) {
+    const TextView param = veltrane::ViewOf(strGatewayParam);
+    LibQuote_ReqUserLogin(1, &param);
+  }
+  return 0;
+}
+
+int TraderApiGo::reqOrderInsert(Corvane::TD_ReqOrderInsert* pReq) {
+  if (pReq == nullptr || pReq->nReqID < 1 || pReq->nReqID > kLargestRequestId) return kRefused;
+  const std::string price = PriceText(pReq->nOrderPrice);
+  const TextView account{"", 0};
+  const TextView product = veltrane::FieldView(pReq->szProductCode, 128);
+  // Six-digit security code; a suffix such as ".SH" is not sent.
+  const TextView security = veltrane::FieldView(pReq->szContractCode, 6);
+  const TextView priceView = veltrane::ViewOf(price);
+  return Result(LibITG_ReqPlaceOrder(pReq->nReqID, &account, &product, &security,
+                                     GatewaySide(pReq->nTradeType), &priceView, pReq->nOrderVol));
+}
+
+int TraderApiGo::reqOrderDelete(Corvane::TD_ReqOrderDelete* pReq) {
+  if (pReq == nullptr) return kRefused;
+  // A code in errDesc names the order; otherwise nOrderId does, as the
+  // gateway's own decimal code or through the map.
+  const TextView given = veltrane::FieldView(pReq->errDesc, 128);
+  std::string code;
+  if (given.size > 0) {
+    code.assign(given.data, static_cast<size_t>(given.size));
+  } else if (conf_merge_position.load() != 0) {
+    code = std::to_string(pReq->nOrderId);
+  } else {
+    code = GetAppointOrderCode(pReq->nOrderId);
+  }
+  const TextView product = veltrane::FieldView(pReq->szProductCode, 128);
+  const TextView orderCode = veltrane::ViewOf(code);
+  return Result(LibITG_ReqCancelOrder(pReq->nReqID, &product, &orderCode));
+}
+
+int TraderApiGo::reqQryOrder(Corvane::TD_ReqQryOrder* pReq) {
+  return pReq != nullptr ? Result(LibITG_ReqQueryOrders(pReq->nReqID)) : kRefused;
+}
+
+int TraderApiGo::reqQryMatch(Corvane::TD_ReqQryMatch* pReq) {
+  return pReq != nullptr ? Result(LibITG_ReqQueryTrades(pReq->nReqID)) : kRefused;
+}
+
+int TraderApiGo::reqQryPosition(Corvane::TD_ReqQryPosition* pReq) {
+  return pReq != nullptr ? Result(LibITG_ReqQueryPosition(pReq->nReqID)) : kRefused;
+}
+
+int TraderApiGo::reqQryAccountMaxEntrustCount(Corvane::TD_ReqQryAccountMaxEntrustCount* pReq) {
+  return pReq != nullptr ? Result(LibITG_ReqGetAccountBalance(pReq->nReqID)) : kRefused;
+}
