@@ -1,0 +1,21 @@
+// A trade gateway that does nothing, built as libitg.so for the benchmarks,
+// so that a measurement ends at the gateway call and includes no gateway's
+// own work.
+
+#include "libitg.h"
+
+int64_t LibITG_Init(void) { return 0; }
+void Set_CallbackInterface(const ItgCallbacks*) {}
+int64_t LibITG_ReqUserLogin(int64_t, const TextView*, const TextView*, const TextView*,
+                            const TextView*, const TextView*, const TextView*) {
+  return 0;
+}
+int64_t LibITG_ReqPlaceOrder(int64_t, const TextView*, const TextView*, const TextView*, int64_t,
+                             const TextView*, int64_t) {
+  return 0;
+}
+int64_t LibITG_ReqCancelOrder(int64_t, const TextView*, const TextView*) { return 0; }
+int64_t LibITG_ReqQueryOrders(int64_t) { return 0; }
+int64_t LibITG_ReqQueryTrades(int64_t) { return 0; }
+int64_t LibITG_ReqQueryPosition(int64_t) { return 0; }
+int64_t LibITG_ReqGetAccountBalance(int64_t) { return 0; }
