@@ -433,8 +433,8 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
   TraderApiGo& operator=(const TraderApiGo&) = delete;
   // Stops callbacks from reaching this object: when it is the instance that
   // callbacks reach, it stops being one, and callbacks already running are
-  // waited for. Sends no logout; the order-number file already holds every
-  // number handed out.
+  // waited for. Sends no logout and writes no file: every new order number
+  // reached the order-number file when it was handed out.
   ~TraderApiGo() override;
 
   int SetNewBackTest(Corvane::ZR_BackTestReq* pReq) override;
