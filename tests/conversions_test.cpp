@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "quote_events.h"
 #include "text_copy.h"
 #include "trade_events.h"
 
@@ -165,6 +166,83 @@ TEST(TradeConversions, CapitalTextsTruncateTowardZeroAndSaturate) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text != nullptr ? c.text : "(null)");
     EXPECT_EQ(veltrane::CapitalFromText(c.text), c.expected);
+  }
+}
+
+TEST(QuoteConversions, NumbersRoundOrTruncateAndSaturateInTheirFields) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const double nan = std::nan("");
+  const struct {
+    double value;
+    int32_t price;     // Price32
+    int64_t amount;    // Amount64
+    int32_t quantity;  // Truncate32
+    int64_t total;     // Round64
+  } cases[] = {
+      {12.34, 123400, 123400, 12, 12},
+      {10.125, 101250, 101250, 10, 10},
+      {100.9, 1009000, 1009000, 100, 101},
+      {2500000000.4, INT32_MAX, 25000000004000, INT32_MAX, 2500000000},
+      {-0.6, -5999, -5999, 0, 0},  // plus 0.5, then toward zero
+      {214748.3647, INT32_MAX, 2147483647, 214748, 214748},
+      {214748.3648, INT32_MAX, 2147483648, 214748, 214748},
+      {-214748.3648, -2147483647, -2147483647, -214748, -214747},
+      {-214748.3649, INT32_MIN, -2147483648, -214748, -214747},  // fits exactly
+      {-214748.365, INT32_MIN, -2147483649, -214748, -214747},   // one below
+      {1e300, INT32_MAX, INT64_MAX, INT32_MAX, INT64_MAX},
+      {-1e300, INT32_MIN, INT64_MIN, INT32_MIN, INT64_MIN},
+      {kInf, INT32_MAX, INT64_MAX, INT32_MAX, INT64_MAX},
+      {-kInf, INT32_MIN, INT64_MIN, INT32_MIN, INT64_MIN},
+      {nan, 0, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(veltrane::Price32(c.value), c.price);
+    EXPECT_EQ(veltrane::Amount64(c.value), c.amount);
+    EXPECT_EQ(veltrane::Truncate32(c.value), c.quantity);
+    EXPECT_EQ(veltrane::Round64(c.value), c.total);
+  }
+  const struct {
+    int64_t value;
+    int32_t expected;
+  } counts[] = {{5, 5},
+                {-5, -5},
+                {INT32_MAX, INT32_MAX},
+                {int64_t{INT32_MAX} + 1, INT32_MAX},
+                {INT32_MIN, INT32_MIN},
+                {int64_t{INT32_MIN} - 1, INT32_MIN},
+                {INT64_MAX, INT32_MAX},
+                {INT64_MIN, INT32_MIN}};
+  for (const auto& c : counts) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(veltrane::Narrow32(c.value), c.expected);
+  }
+}
+
+TEST(QuoteConversions, TypeNamesMatchExactly) {
+  using veltrane::QuoteType;
+  const struct {
+    const char* name;
+    QuoteType expected;
+  } cases[] = {
+      {"SSEL2_Quotation", QuoteType::kShanghaiSnapshot},
+      {"SZSEL2_Quotation", QuoteType::kShenzhenSnapshot},
+      {"SSEL2_Transaction", QuoteType::kShanghaiTrade},
+      {"SZSEL2_Transaction", QuoteType::kShenzhenTrade},
+      {"SSEL2_Index", QuoteType::kNotDecoded},
+      {"SZSEL2_Index", QuoteType::kNotDecoded},
+      {"SSEL2_Static", QuoteType::kNotDecoded},
+      {"Empty", QuoteType::kNotDecoded},
+      {"lmvproto.SSEL2_Quotation", QuoteType::kNotDecoded},
+      {"SZSEL2_Transactions", QuoteType::kNotDecoded},
+      {"SZSEL2_Transactio", QuoteType::kNotDecoded},
+      {"sZSEL2_Transaction", QuoteType::kNotDecoded},
+      {"", QuoteType::kNotDecoded},
+      {nullptr, QuoteType::kNotDecoded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name != nullptr ? c.name : "(null)");
+    EXPECT_EQ(veltrane::QuoteTypeOf(c.name), c.expected);
   }
 }
 

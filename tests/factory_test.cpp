@@ -322,10 +322,11 @@ TEST_F(Factory, AnExceptionFromTheClientNeverReachesTheGatewayThread) {
   // RunOnGatewayThread rethrows here whatever escaped on the gateway thread.
   EXPECT_NO_THROW(FireEveryEntry());
   // Each throwing login lost its second half; every other event still arrived.
-  EXPECT_EQ(spi.Ops(), (std::vector<std::string>{
-                           "OnRtnOrderStatusChangeNotice", "OnRtnOrderMatchNotice",
-                           "OnRspQryPosition", "OnRspOrderInsert", "OnRspOrderDelete",
-                           "OnRspQryAccountMaxEntrustCount", "OnRspSubQuote", "OnRspSubQuote"}));
+  EXPECT_EQ(spi.Ops(),
+            (std::vector<std::string>{"OnRtnOrderStatusChangeNotice", "OnRtnOrderMatchNotice",
+                                      "OnRspQryPosition", "OnRspOrderInsert", "OnRspOrderDelete",
+                                      "OnRspQryAccountMaxEntrustCount", "OnRspSubQuote",
+                                      "OnRspSubQuote", "OnRtnMarket"}));
 }
 
 }  // namespace

@@ -378,7 +378,12 @@ class VELTRANE_API ZR_QuantApi {
                             const char* const pszBegin, const char* const pszEnd) = 0;
   // 17. Subscribes `nCount` codes of the form "600000.SH" to snapshots (bit
   // value 1 of `nKinds`) and trades (bit value 4); with neither bit set the
-  // codes are unsubscribed. The answer arrives on OnRspSubQuote.
+  // codes are unsubscribed. Only the first six characters of each entry reach
+  // the quote library, whatever follows them. A negative count sends no code;
+  // a positive count with null `pCodes` is refused (-1). Otherwise returns the
+  // quote library's result; the answer arrives on OnRspSubQuote. Market data
+  // then arrive on OnRtnMarket and OnRtnTransaction; a message whose payload
+  // does not parse is dropped and counted (veltrane_counters.h).
   virtual int ReqSubQuote(int nReqID, int nKinds, int nReserved, const char (*pCodes)[32],
                           int nCount, const char* const pszReserved1,
                           const char* const pszReserved2) = 0;

@@ -13,6 +13,12 @@
 
 namespace veltrane {
 
+// What a request returns when it is refused before any gateway call.
+constexpr int kRefused = -1;
+
+// A gateway's result is an int64_t of which the low 32 bits count.
+inline int RequestResult(int64_t gatewayResult) { return static_cast<int32_t>(gatewayResult); }
+
 inline TextView ViewOf(const std::string& text) {
   return TextView{text.data(), static_cast<int64_t>(text.size())};
 }

@@ -1,15 +1,21 @@
 // The quote library's callbacks: login and subscription answers and market
 // data, handed to the client's spi on the library's thread.
 
+#include <atomic>
+
 #include "active_instance.h"
 #include "callback_tables.h"
 #include "login_events.h"
+#include "quote_events.h"
 #include "text_copy.h"
+#include "veltrane_counters.h"
 
 namespace veltrane {
 namespace {
 
 using Corvane::ZR_QuantSpi;
+
+std::atomic<uint64_t> g_undecodedQuotes{0};
 
 void OnQuoteLogin(int32_t, int32_t status) noexcept {
   DeliverToClient(
@@ -32,14 +38,52 @@ void OnQuoteUnsubscribe(int32_t reqId, int32_t result, const char* text) noexcep
   AnswerSubscription(reqId, 0, result, text);
 }
 
-// Market data need the message schema to be decoded; until it exists they are
-// dropped.
-void OnQuoteData(int32_t, int64_t, int64_t, const char*, const char*, int32_t) noexcept {}
+// Parses the payload into a fresh message and hands its record to the
+// client. A payload that does not parse whole is dropped and counted: a
+// half-decoded snapshot would show the client made-up prices as the market.
+template <class Message, class Record>
+void Translate(ZR_QuantSpi& spi, int32_t reqId, const char* payload, int32_t length,
+               Record (*toRecord)(const Message&), void (ZR_QuantSpi::*notify)(int, Record*)) {
+  Message message;
+  if (length < 0 || (payload == nullptr && length != 0) ||
+      !message.ParseFromArray(payload, length)) {
+    g_undecodedQuotes.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  Record record = toRecord(message);
+  (spi.*notify)(reqId, &record);
+}
+
+void OnQuoteData(int32_t reqId, int64_t, int64_t, const char* typeName, const char* payload,
+                 int32_t length) noexcept {
+  DeliverToClient([&](TraderApiGo&, ZR_QuantSpi& spi) {
+    switch (QuoteTypeOf(typeName)) {
+      case QuoteType::kShanghaiSnapshot:
+        return Translate(spi, reqId, payload, length, MarketFromShanghai,
+                         &ZR_QuantSpi::OnRtnMarket);
+      case QuoteType::kShenzhenSnapshot:
+        return Translate(spi, reqId, payload, length, MarketFromShenzhen,
+                         &ZR_QuantSpi::OnRtnMarket);
+      case QuoteType::kShanghaiTrade:
+        return Translate(spi, reqId, payload, length, TradeFromShanghai,
+                         &ZR_QuantSpi::OnRtnTransaction);
+      case QuoteType::kShenzhenTrade:
+        return Translate(spi, reqId, payload, length, TradeFromShenzhen,
+                         &ZR_QuantSpi::OnRtnTransaction);
+      case QuoteType::kNotDecoded:
+        return;  // index and static data, or a type this library does not know
+    }
+  });
+}
 
 }  // namespace
 
 QuoteCallbacks QuoteCallbackTable() {
   return QuoteCallbacks{OnQuoteLogin, OnQuoteSubscribe, OnQuoteUnsubscribe, OnQuoteData};
+}
+
+uint64_t UndecodedQuoteMessages() noexcept {
+  return g_undecodedQuotes.load(std::memory_order_relaxed);
 }
 
 }  // namespace veltrane

@@ -1,25 +1,13 @@
 #include "trade_events.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
-#include <limits>
 
+#include "saturate.h"
 #include "text_copy.h"
 
 namespace veltrane {
 namespace {
-
-// Out of range, a double-to-integer conversion is undefined; these bounds
-// are exact powers of two, so the comparisons are exact.
-template <class Int>
-Int SaturatingTruncation(double value) {
-  constexpr double kAbove = -static_cast<double>(std::numeric_limits<Int>::min());
-  if (std::isnan(value)) return 0;
-  if (value >= kAbove) return std::numeric_limits<Int>::max();
-  if (value < -kAbove) return std::numeric_limits<Int>::min();
-  return static_cast<Int>(value);
-}
 
 constexpr size_t kTextLimit = 127;
 constexpr size_t kCodeLimit = 32;

@@ -14,13 +14,11 @@
 
 namespace {
 
-constexpr int kRefused = -1;
+using veltrane::kRefused;
 using veltrane::kUseQuote;
 using veltrane::kUseTrade;
+using veltrane::RequestResult;
 constexpr int kLargestRequestId = 2147483646;
-
-// The gateway's result is an int64_t of which the low 32 bits count.
-int Result(int64_t gatewayResult) { return static_cast<int32_t>(gatewayResult); }
 
 // Prices travel in whole currency units with six decimals, as printf "%f".
 std::string PriceText(int64_t price) {
@@ -51,7 +49,7 @@ int TraderApiGo::Login(char* pszUserId, char* pszPassword) {
     const TextView password = veltrane::ViewOf(strPassword);
     const TextView empty{"", 0};
     conf_merge_position.store(
-        Result(LibITG_ReqUserLogin(0, &param, &user, &password, &empty, &empty, &empty)));
+        RequestResult(LibITG_ReqUserLogin(0, &param, &user, &password, &empty, &empty, &empty)));
   }
   std::printf("conf_merge_position %d\n", conf_merge_position.load());
   std::fflush(stdout);
@@ -70,8 +68,9 @@ int TraderApiGo::reqOrderInsert(Corvane::TD_ReqOrderInsert* pReq) {
   // Six-digit security code; a suffix such as ".SH" is not sent.
   const TextView security = veltrane::FieldView(pReq->szContractCode, 6);
   const TextView priceView = veltrane::ViewOf(price);
-  return Result(LibITG_ReqPlaceOrder(pReq->nReqID, &account, &product, &security,
-                                     GatewaySide(pReq->nTradeType), &priceView, pReq->nOrderVol));
+  return RequestResult(LibITG_ReqPlaceOrder(pReq->nReqID, &account, &product, &security,
+                                            GatewaySide(pReq->nTradeType), &priceView,
+                                            pReq->nOrderVol));
 }
 
 int TraderApiGo::reqOrderDelete(Corvane::TD_ReqOrderDelete* pReq) {
@@ -89,21 +88,21 @@ int TraderApiGo::reqOrderDelete(Corvane::TD_ReqOrderDelete* pReq) {
   }
   const TextView product = veltrane::FieldView(pReq->szProductCode, 128);
   const TextView orderCode = veltrane::ViewOf(code);
-  return Result(LibITG_ReqCancelOrder(pReq->nReqID, &product, &orderCode));
+  return RequestResult(LibITG_ReqCancelOrder(pReq->nReqID, &product, &orderCode));
 }
 
 int TraderApiGo::reqQryOrder(Corvane::TD_ReqQryOrder* pReq) {
-  return pReq != nullptr ? Result(LibITG_ReqQueryOrders(pReq->nReqID)) : kRefused;
+  return pReq != nullptr ? RequestResult(LibITG_ReqQueryOrders(pReq->nReqID)) : kRefused;
 }
 
 int TraderApiGo::reqQryMatch(Corvane::TD_ReqQryMatch* pReq) {
-  return pReq != nullptr ? Result(LibITG_ReqQueryTrades(pReq->nReqID)) : kRefused;
+  return pReq != nullptr ? RequestResult(LibITG_ReqQueryTrades(pReq->nReqID)) : kRefused;
 }
 
 int TraderApiGo::reqQryPosition(Corvane::TD_ReqQryPosition* pReq) {
-  return pReq != nullptr ? Result(LibITG_ReqQueryPosition(pReq->nReqID)) : kRefused;
+  return pReq != nullptr ? RequestResult(LibITG_ReqQueryPosition(pReq->nReqID)) : kRefused;
 }
 
 int TraderApiGo::reqQryAccountMaxEntrustCount(Corvane::TD_ReqQryAccountMaxEntrustCount* pReq) {
-  return pReq != nullptr ? Result(LibITG_ReqGetAccountBalance(pReq->nReqID)) : kRefused;
+  return pReq != nullptr ? RequestResult(LibITG_ReqGetAccountBalance(pReq->nReqID)) : kRefused;
 }

@@ -51,10 +51,3 @@ int TraderApiGo::ReqTradingDay(int, const char (*)[32], int, const char* const, 
 int TraderApiGo::ReqHaltingDay(int, const char (*)[32], int, const char* const, const char* const) {
   return kNotCarriedOut;
 }
-
-// Quote subscription needs the market-data schema, which this library does
-// not have yet; until then it is refused before any library call.
-int TraderApiGo::ReqSubQuote(int, int, int, const char (*)[32], int, const char* const,
-                             const char* const) {
-  return kNotCarriedOut;
-}
