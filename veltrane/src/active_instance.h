@@ -33,8 +33,7 @@ void PublishInstance(TraderApiGo* api);
 
 // Makes sure no callback reaches `api` any more: stops publishing it if it is
 // the current instance, then waits for callbacks already running to return.
-// A callback that destroys the API object itself is not waited for. Not to be
-// called from two threads at once.
+// A callback that destroys the API object itself is not waited for.
 void RetireInstance(TraderApiGo* api);
 
 // Held by a gateway callback for as long as it uses the instance it found.
@@ -45,6 +44,8 @@ class CallbackScope {
   CallbackScope(const CallbackScope&) = delete;
   CallbackScope& operator=(const CallbackScope&) = delete;
 
+  struct ThreadRecord;
+
   TraderApiGo* api() const { return api_; }
   // RegisterSpi may replace the spi while callbacks run.
   Corvane::ZR_QuantSpi* spi() const {
@@ -52,7 +53,7 @@ class CallbackScope {
   }
 
  private:
-  unsigned slot_;
+  ThreadRecord* record_;
   TraderApiGo* api_;
 };
 
