@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "ZR_QuantApi.h"
+#include "median_reporter.h"
 
 namespace {
 
@@ -82,19 +82,6 @@ void OrderInsert(benchmark::State& state) {
 }
 BENCHMARK(OrderInsert)->Repetitions(5);
 
-// Prints the runs as usual and keeps the median of each benchmark.
-class MedianKeeper : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.aggregate_name == "median")
-        medians[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedRealTime();
-    }
-  }
-  std::map<std::string, double> medians;  // nanoseconds
-};
-
 // Where the gateway that the insert reaches was loaded from.
 std::string LoadedTradeGateway() {
   Dl_info info{};
@@ -115,11 +102,11 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  const auto few = reporter.medians.find("NewCode/1000");
-  const auto many = reporter.medians.find("NewCode/100000");
-  if (few != reporter.medians.end() && many != reporter.medians.end()) {
-    std::printf("\nnew code, median ns:  1,000 held %.0f   100,000 held %.0f   ratio %.2f\n",
-                few->second, many->second, many->second / few->second);
+  const double few = reporter.Median("NewCode/1000");
+  const double many = reporter.Median("NewCode/100000");
+  if (few > 0 && many > 0) {
+    std::printf("\nnew code, median ns:  1,000 held %.0f   100,000 held %.0f   ratio %.2f\n", few,
+                many, many / few);
   }
   return 0;
 }
