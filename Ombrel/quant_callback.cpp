@@ -1,0 +1,125 @@
+// The class "QuantCallBack" and the calls of a script's callback methods.
+
+#include "quant_callback.h"
+
+namespace ombrel {
+
+const char* const kCallbackMethodNames[kCallbackMethodCount] = {
+    "RtnConnect",
+    "RtnDisconnect",
+    "RtnUserInfo",
+    "RtnLoginWarn",
+    "RtnRspQryOrder",
+    "RtnRspQryMatch",
+    "RtnRspQryPosition",
+    "RtnRspOrderInsert",
+    "RtnRspOrderDelete",
+    "RtnOrderStatusChangeNotice",
+    "RtnOrderMatchNotice",
+    "RtnRspSubQuote",
+    "RtnMarket",
+    "RtnTransaction",
+    "RtnQryAccountMaxEntrustCount",
+};
+
+namespace {
+
+// Interned method names, and the functions registered under them on
+// "QuantCallBack" (null for a name not registered). Set once at module load
+// and kept for the life of the process.
+PyObject* g_methodNames[kCallbackMethodCount];
+PyObject* g_registeredMethods[kCallbackMethodCount];
+
+bool IsRegisteredMethod(PyObject* handler, PyObject* self, CallbackMethod method) {
+  return PyMethod_Check(handler) && PyMethod_GET_SELF(handler) == self &&
+         PyMethod_GET_FUNCTION(handler) == g_registeredMethods[method];
+}
+
+PyObject* CallWithoutArguments(PyObject* callable) {
+#if PY_VERSION_HEX >= 0x03090000
+  return PyObject_CallNoArgs(callable);
+#else
+  return PyObject_CallFunctionObjArgs(callable, nullptr);
+#endif
+}
+
+const char kClassDoc[] =
+    "Base class of a strategy's callback object.\n\n"
+    "Subclass it, call QuantCallBack.__init__(self) from your __init__, and define the\n"
+    "methods RtnConnect, RtnDisconnect, RtnUserInfo, RtnLoginWarn, RtnRspQryOrder,\n"
+    "RtnRspQryMatch, RtnRspQryPosition, RtnRspOrderInsert, RtnRspOrderDelete,\n"
+    "RtnOrderStatusChangeNotice, RtnOrderMatchNotice, RtnRspSubQuote, RtnMarket,\n"
+    "RtnTransaction and RtnQryAccountMaxEntrustCount. Each is called without arguments\n"
+    "on Ombrel's dispatcher thread, one event at a time and in order; the event's data\n"
+    "are in self.rspdict, self.errorid and self.isend. An exception raised by a method\n"
+    "is printed with its traceback and the next event is delivered as usual.";
+
+const char kRtnDoc[] =
+    "Called without arguments for each event of its kind; read self.rspdict, self.errorid "
+    "and self.isend. Define it in your subclass.";
+const char kOnDoc[] = "Does nothing; the module never calls it. A script may define or call it.";
+
+}  // namespace
+
+void QuantCallBackWrapper::CallScript(CallbackMethod method) {
+  PyObject* self = boost::python::detail::wrapper_base_::get_owner(*this);
+  PyObject* handler = self == nullptr ? nullptr : PyObject_GetAttr(self, g_methodNames[method]);
+  if (handler == nullptr) {
+    PyErr_Clear();
+  } else if (IsRegisteredMethod(handler, self, method)) {
+    Py_CLEAR(handler);
+  }
+  PyObject* result = CallWithoutArguments(handler == nullptr ? Py_None : handler);
+  Py_XDECREF(result);
+  Py_XDECREF(handler);
+}
+
+void RegisterQuantCallBack() {
+  namespace py = boost::python;
+  py::class_<QuantCallBackWrapper, boost::noncopyable> callbackClass("QuantCallBack", kClassDoc);
+  callbackClass.def("OnConnect", &QuantCallBack::OnConnect, kOnDoc)
+      .def("OnDisconnect", &QuantCallBack::OnDisconnect, kOnDoc)
+      .def("OnRtnUserInfo", &QuantCallBack::OnRtnUserInfo, kOnDoc)
+      .def("OnRtnLoginWarn", &QuantCallBack::OnRtnLoginWarn, kOnDoc)
+      .def("OnRspSubQuote", &QuantCallBack::OnRspSubQuote, kOnDoc)
+      .def("OnRtnTransaction", &QuantCallBack::OnRtnTransaction, kOnDoc)
+      .def("OnRtnMarket", &QuantCallBack::OnRtnMarket, kOnDoc)
+      .def("OnRspOrderInsert", &QuantCallBack::OnRspOrderInsert, kOnDoc)
+      .def("OnRspOrderDelete", &QuantCallBack::OnRspOrderDelete, kOnDoc)
+      .def("OnRspQryOrder", &QuantCallBack::OnRspQryOrder, kOnDoc)
+      .def("OnRspQryMatch", &QuantCallBack::OnRspQryMatch, kOnDoc)
+      .def("OnRspQryPosition", &QuantCallBack::OnRspQryPosition, kOnDoc)
+      .def("OnRtnOrderStatusChangeNotice", &QuantCallBack::OnRtnOrderStatusChangeNotice, kOnDoc)
+      .def("OnRtnOrderMatchNotice", &QuantCallBack::OnRtnOrderMatchNotice, kOnDoc)
+      .def("RtnConnect", py::pure_virtual(&QuantCallBack::RtnConnect), kRtnDoc)
+      .def("RtnDisconnect", py::pure_virtual(&QuantCallBack::RtnDisconnect), kRtnDoc)
+      .def("RtnUserInfo", py::pure_virtual(&QuantCallBack::RtnUserInfo), kRtnDoc)
+      .def("RtnLoginWarn", py::pure_virtual(&QuantCallBack::RtnLoginWarn), kRtnDoc)
+      .def("RtnRspQryOrder", py::pure_virtual(&QuantCallBack::RtnRspQryOrder), kRtnDoc)
+      .def("RtnRspQryMatch", py::pure_virtual(&QuantCallBack::RtnRspQryMatch), kRtnDoc)
+      .def("RtnRspQryPosition", py::pure_virtual(&QuantCallBack::RtnRspQryPosition), kRtnDoc)
+      .def("RtnRspOrderInsert", py::pure_virtual(&QuantCallBack::RtnRspOrderInsert), kRtnDoc)
+      .def("RtnRspOrderDelete", py::pure_virtual(&QuantCallBack::RtnRspOrderDelete), kRtnDoc)
+      .def("RtnOrderStatusChangeNotice",
+           py::pure_virtual(&QuantCallBack::RtnOrderStatusChangeNotice), kRtnDoc)
+      .def("RtnOrderMatchNotice", py::pure_virtual(&QuantCallBack::RtnOrderMatchNotice), kRtnDoc)
+      .def("RtnRspSubQuote", py::pure_virtual(&QuantCallBack::RtnRspSubQuote), kRtnDoc)
+      .def("RtnMarket", py::pure_virtual(&QuantCallBack::RtnMarket), kRtnDoc)
+      .def("RtnTransaction", py::pure_virtual(&QuantCallBack::RtnTransaction), kRtnDoc)
+      .def_readwrite("rspdict", &QuantCallBack::rspdict,
+                     "dict: the current event's data, one dict object refilled for every event")
+      .def_readwrite("errorid", &QuantCallBack::errorid,
+                     "int: the current event's error id (0 = success)")
+      .def_readwrite("isend", &QuantCallBack::isend,
+                     "bool: True on the last row of a query answer");
+
+  PyObject* classDict = reinterpret_cast<PyTypeObject*>(callbackClass.ptr())->tp_dict;
+  for (int method = 0; method < kCallbackMethodCount; ++method) {
+    g_methodNames[method] = PyUnicode_InternFromString(kCallbackMethodNames[method]);
+    if (g_methodNames[method] == nullptr) py::throw_error_already_set();
+    g_registeredMethods[method] = PyDict_GetItem(classDict, g_methodNames[method]);
+    Py_XINCREF(g_registeredMethods[method]);
+  }
+}
+
+}  // namespace ombrel

@@ -1,0 +1,179 @@
+// Request dictionaries to request records.
+
+#include "requests.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace ombrel {
+namespace {
+
+namespace py = boost::python;
+
+TraderApiGo* g_api = nullptr;
+PyObject* g_apiOwner = nullptr;  // weak reference to the object that owns g_api
+
+[[noreturn]] void Raise(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  py::throw_error_already_set();
+  std::abort();  // throw_error_already_set never returns
+}
+
+TraderApiGo& CurrentApi() {
+  if (g_api == nullptr) {
+    Raise(PyExc_RuntimeError,
+          "Ombrel: no API object yet; call ZR_QuantApi_Python36.ZR_QuantApi(callback, flag, '', "
+          "'') first");
+  }
+  if (PyWeakref_GetObject(g_apiOwner) == Py_None) {
+    Raise(PyExc_RuntimeError,
+          "Ombrel: the API object of the last ZR_QuantApi_Python36.ZR_QuantApi call has been "
+          "destroyed; keep a reference to the object it returned");
+  }
+  return *g_api;
+}
+
+PyObject* Lookup(const py::dict& request, const char* key) {
+  return PyDict_GetItemString(request.ptr(), key);
+}
+
+// Copies at most `limit` bytes of `text` (none for null) into a zeroed field,
+// stopping at its end; a text of `limit` bytes or more gets no terminator.
+template <size_t N>
+void CopyBounded(char (&field)[N], const char* text, size_t limit) {
+  static_assert(N > 0, "a text field");
+  if (text == nullptr) return;
+  const size_t length = strnlen(text, limit < N ? limit : N);
+  std::memcpy(field, text, length);
+}
+
+// A price read from a float: truncated toward zero, refused when it has no
+// 64-bit integer value, as int() refuses it.
+int64_t TruncatedPrice(double price) {
+  if (std::isnan(price))
+    Raise(PyExc_ValueError, "nOrderPrice: cannot convert float NaN to integer");
+  if (!(price > -9223372036854775808.0 && price < 9223372036854775808.0)) {
+    Raise(PyExc_OverflowError, "nOrderPrice is out of the range of a 64-bit integer");
+  }
+  return static_cast<int64_t>(price);
+}
+
+template <class Record>
+Record QueryRecord(const py::dict& request) {
+  Record record;
+  record.nReqID = GetIntFromDict(request, "nReqId");
+  return record;
+}
+
+}  // namespace
+
+void SetCurrentApi(TraderApiGo* api, PyObject* owner) {
+  PyObject* watch = PyWeakref_NewRef(owner, nullptr);
+  if (watch == nullptr) py::throw_error_already_set();
+  Py_XDECREF(g_apiOwner);
+  g_apiOwner = watch;
+  g_api = api;
+}
+
+int GetIntFromDict(const py::dict& request, const char* key) {
+  PyObject* value = Lookup(request, key);
+  if (value == nullptr) Raise(PyExc_RuntimeError, std::string("Could not get key ") + key);
+  py::extract<int> number(value);
+  if (!number.check()) {
+    Raise(PyExc_RuntimeError, std::string("Could not convert ") + key + " to int.");
+  }
+  return number();
+}
+
+const char* GetTextFromDict(const py::dict& request, const char* key) {
+  PyObject* value = Lookup(request, key);
+  if (value == nullptr) Raise(PyExc_RuntimeError, std::string("Could not get key ") + key);
+  py::extract<const char*> text(value);
+  if (!text.check()) {
+    Raise(PyExc_RuntimeError, std::string("Could not convert ") + key + " to char*.");
+  }
+  return text();
+}
+
+const char* GetOptionalTextFromDict(const py::dict& request, const char* key) {
+  PyObject* value = Lookup(request, key);
+  if (value == nullptr) return "";
+  py::extract<const char*> text(value);
+  return text.check() ? text() : "";
+}
+
+long long GetOptionalInt64FromDict(const py::dict& request, const char* key) {
+  PyObject* value = Lookup(request, key);
+  if (value == nullptr) return 0;
+  py::extract<long long> number(value);
+  return number.check() ? number() : 0;
+}
+
+int OrderInsert(const py::dict& request) {
+  TraderApiGo& api = CurrentApi();
+  Corvane::TD_ReqOrderInsert record;
+  record.nReqID = GetIntFromDict(request, "nReqId");
+  CopyBounded(record.szContractCode, GetTextFromDict(request, "szContractCode"), 6);
+  record.nTradeType = py::extract<int>(request.get("nTradeType"));
+  record.nOrderPrice = TruncatedPrice(py::extract<double>(request.get("nOrderPrice")));
+  record.nOrderVol = py::extract<int>(request.get("nOrderVol"));
+  CopyBounded(record.szProductCode, GetOptionalTextFromDict(request, "szProductCode"), 128);
+  return api.reqOrderInsert(&record);
+}
+
+int OrderDelete(const py::dict& request) {
+  TraderApiGo& api = CurrentApi();
+  Corvane::TD_ReqOrderDelete record;
+  record.nReqID = GetIntFromDict(request, "nReqId");
+  record.nOrderId = GetOptionalInt64FromDict(request, "nOrderId");
+  CopyBounded(record.szProductCode, GetOptionalTextFromDict(request, "szProductCode"), 128);
+  CopyBounded(record.errDesc, GetOptionalTextFromDict(request, "szOrderOrigId"), 127);
+  return api.reqOrderDelete(&record);
+}
+
+int QryOrder(const py::dict& request) {
+  TraderApiGo& api = CurrentApi();
+  Corvane::TD_ReqQryOrder record = QueryRecord<Corvane::TD_ReqQryOrder>(request);
+  return api.reqQryOrder(&record);
+}
+
+int QryMatch(const py::dict& request) {
+  TraderApiGo& api = CurrentApi();
+  Corvane::TD_ReqQryMatch record = QueryRecord<Corvane::TD_ReqQryMatch>(request);
+  return api.reqQryMatch(&record);
+}
+
+int QryPosition(const py::dict& request) {
+  TraderApiGo& api = CurrentApi();
+  Corvane::TD_ReqQryPosition record = QueryRecord<Corvane::TD_ReqQryPosition>(request);
+  return api.reqQryPosition(&record);
+}
+
+int QryAccountMaxEntrustCount(const py::dict& request) {
+  TraderApiGo& api = CurrentApi();
+  Corvane::TD_ReqQryAccountMaxEntrustCount record =
+      QueryRecord<Corvane::TD_ReqQryAccountMaxEntrustCount>(request);
+  return api.reqQryAccountMaxEntrustCount(&record);
+}
+
+int ReqSubQuote(int nReqID, const py::list& types, const py::list& /*extra*/, const py::list& codes,
+                const std::string& /*text1*/, const std::string& /*text2*/) {
+  TraderApiGo& api = CurrentApi();
+  int kinds = 0;
+  const Py_ssize_t typeCount = py::len(types);
+  for (Py_ssize_t i = 0; i < typeCount; ++i) {
+    const std::string type = py::extract<std::string>(types[i]);
+    if (type == "market") kinds |= 1;
+    if (type == "transaction") kinds |= 4;
+  }
+  const Py_ssize_t codeCount = py::len(codes);
+  std::unique_ptr<char[][32]> table(new char[codeCount > 0 ? codeCount : 1][32]());
+  for (Py_ssize_t i = 0; i < codeCount; ++i) {
+    const std::string code = py::extract<std::string>(codes[i]);
+    std::memcpy(table[i], code.data(), strnlen(code.data(), code.size() < 32 ? code.size() : 32));
+  }
+  return api.ReqSubQuote(nReqID, kinds, 0, table.get(), static_cast<int>(codeCount), "", "");
+}
+
+}  // namespace ombrel

@@ -1,0 +1,54 @@
+// requests.h: the static request functions of "PyQuantApi", which read a
+// Python dictionary into a request record and hand it to the API object of
+// the latest factory call.
+//
+// All of them run on the calling Python thread with the interpreter lock
+// held and return the library's result unchanged. Failures reach Python as
+// exceptions: RuntimeError with "Could not get key <key>" or "Could not
+// convert <key> to int." (or " to char*."), the binding's TypeError for a
+// value read by direct conversion, OverflowError for an int out of range,
+// and RuntimeError when there is no API object to send to.
+
+#ifndef OMBREL_REQUESTS_H
+#define OMBREL_REQUESTS_H
+
+#include <boost/python.hpp>
+#include <string>
+
+#include "ZR_QuantApi.h"
+
+namespace ombrel {
+
+// Makes `api`, owned by the Python object `owner`, the object the request
+// functions use. `owner` is only watched (weakly): once it is gone, requests
+// raise instead of touching the freed API object.
+void SetCurrentApi(TraderApiGo* api, PyObject* owner);
+
+// Dictionary readers. The key is looked up with the dictionary's own lookup.
+// A 32-bit int; missing key, wrong type or None raise RuntimeError.
+int GetIntFromDict(const boost::python::dict& request, const char* key);
+// A str's UTF-8 bytes (valid while the dict holds the str), or null for None;
+// missing key or wrong type raise RuntimeError.
+const char* GetTextFromDict(const boost::python::dict& request, const char* key);
+// As above, but a missing key or a wrong type give the empty text.
+const char* GetOptionalTextFromDict(const boost::python::dict& request, const char* key);
+// A 64-bit int; missing key, wrong type or None give 0.
+long long GetOptionalInt64FromDict(const boost::python::dict& request, const char* key);
+
+int OrderInsert(const boost::python::dict& request);
+int OrderDelete(const boost::python::dict& request);
+int QryOrder(const boost::python::dict& request);
+int QryMatch(const boost::python::dict& request);
+int QryPosition(const boost::python::dict& request);
+int QryAccountMaxEntrustCount(const boost::python::dict& request);
+
+// Subscribes `codes` to the kinds named in `types` ("market" for snapshots,
+// "transaction" for trades); with neither word the codes are unsubscribed.
+// `extra` and the two texts are not read. Returns the quote library's result.
+int ReqSubQuote(int nReqID, const boost::python::list& types, const boost::python::list& extra,
+                const boost::python::list& codes, const std::string& text1,
+                const std::string& text2);
+
+}  // namespace ombrel
+
+#endif  // OMBREL_REQUESTS_H

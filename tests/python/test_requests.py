@@ -1,0 +1,175 @@
+"""Request functions: what reaches the gateway for each dictionary, the
+readers' errors, the results handed back, and requests without an API
+object."""
+
+import gc
+import os
+import subprocess
+import sys
+
+import pytest
+
+import Ombrel
+import ombrel_driver as driver
+
+P = Ombrel.PyQuantApi
+
+ORDER = {"nReqId": 1, "szContractCode": "600000", "nTradeType": 1, "nOrderPrice": 123456.9,
+         "nOrderVol": 100}
+
+
+def order(**changes):
+    request = dict(ORDER, **changes)
+    return {key: value for key, value in request.items() if value is not KeyError}
+
+
+# (case id, call, the gateway call it makes)
+SENT = [
+    ("insert", lambda: P.OrderInsert(order()),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.345600", 100])),
+    ("insert negative price", lambda: P.OrderInsert(order(nOrderPrice=-5.7, nTradeType=2)),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 1, b"-0.000500", 100])),
+    ("insert int price", lambda: P.OrderInsert(order(nOrderPrice=123400, nReqId=True)),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.340000", 100])),
+    ("insert long code", lambda: P.OrderInsert(order(szContractCode="60000012")),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.345600", 100])),
+    ("insert code None", lambda: P.OrderInsert(order(szContractCode=None, szProductCode=None)),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"", 2, b"12.345600", 100])),
+    ("insert product", lambda: P.OrderInsert(order(szProductCode="P" * 200)),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"P" * 128, b"600000", 2, b"12.345600", 100])),
+    ("insert product wrong type", lambda: P.OrderInsert(order(szProductCode=5)),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.345600", 100])),
+    ("cancel by number", lambda: P.OrderDelete({"nReqId": 3}),
+     ("LibITG_ReqCancelOrder", [3, b"", b""])),
+    ("cancel by code", lambda: P.OrderDelete({"nReqId": 4, "szOrderOrigId": "A1",
+                                              "szProductCode": "P"}),
+     ("LibITG_ReqCancelOrder", [4, b"P", b"A1"])),
+    ("cancel long code", lambda: P.OrderDelete({"nReqId": 5, "szOrderOrigId": "X" * 200}),
+     ("LibITG_ReqCancelOrder", [5, b"", b"X" * 127])),
+    ("cancel code None", lambda: P.OrderDelete({"nReqId": 6, "szOrderOrigId": None,
+                                                "nOrderId": "x"}),
+     ("LibITG_ReqCancelOrder", [6, b"", b""])),
+    ("orders", lambda: P.QryOrder({"nReqId": 7}), ("LibITG_ReqQueryOrders", [7])),
+    ("matches", lambda: P.QryMatch({"nReqId": 8}), ("LibITG_ReqQueryTrades", [8])),
+    ("positions", lambda: P.QryPosition({"nReqId": 9}), ("LibITG_ReqQueryPosition", [9])),
+    ("capital", lambda: P.QryAccountMaxEntrustCount({"nReqId": -10}),
+     ("LibITG_ReqGetAccountBalance", [-10])),
+    ("subscribe", lambda: P.ReqSubQuote(1, ["market", "transaction", "index"], [], ["600000.SH"],
+                                        "", ""),
+     ("LibQuote_ReqSubscribe", [1, 3, [b"600000"]])),
+    ("subscribe trades", lambda: P.ReqSubQuote(2, ["transaction"], [1], ["000001.SZ", "600000"],
+                                               "x", "y"),
+     ("LibQuote_ReqSubscribe", [2, 2, [b"000001", b"600000"]])),
+    ("unsubscribe", lambda: P.ReqSubQuote(3, ["Market"], [], ["600000.SH"], "", ""),
+     ("LibQuote_ReqUnsubscribe", [3, [b"600000"]])),
+]
+
+
+@pytest.mark.parametrize("call,sent", [c[1:] for c in SENT], ids=[c[0] for c in SENT])
+def test_what_reaches_the_gateway(session, call, sent):
+    assert call() == 0
+    assert driver.calls() == [sent]
+
+
+# (case id, call, exception type, its text or None)
+FAILURES = [
+    ("no request id", lambda: P.OrderInsert(order(nReqId=KeyError)), RuntimeError,
+     "Could not get key nReqId"),
+    ("float request id", lambda: P.OrderInsert(order(nReqId=1.5)), RuntimeError,
+     "Could not convert nReqId to int."),
+    ("None request id", lambda: P.QryOrder({"nReqId": None}), RuntimeError,
+     "Could not convert nReqId to int."),
+    ("request id too big", lambda: P.QryMatch({"nReqId": 2 ** 31}), OverflowError, None),
+    ("no code", lambda: P.OrderInsert(order(szContractCode=KeyError)), RuntimeError,
+     "Could not get key szContractCode"),
+    ("code not text", lambda: P.OrderInsert(order(szContractCode=600000)), RuntimeError,
+     "Could not convert szContractCode to char*."),
+    ("no trade type", lambda: P.OrderInsert(order(nTradeType=KeyError)), TypeError,
+     "No registered converter was able to produce a C++ rvalue of type int from this Python "
+     "object of type NoneType"),
+    ("price text", lambda: P.OrderInsert(order(nOrderPrice="12")), TypeError,
+     "No registered converter was able to produce a C++ rvalue of type double from this Python "
+     "object of type str"),
+    ("price NaN", lambda: P.OrderInsert(order(nOrderPrice=float("nan"))), ValueError, None),
+    ("price infinite", lambda: P.OrderInsert(order(nOrderPrice=float("inf"))), OverflowError, None),
+    ("price too big", lambda: P.OrderInsert(order(nOrderPrice=1e19)), OverflowError, None),
+    ("volume too big", lambda: P.OrderInsert(order(nOrderVol=2 ** 40)), OverflowError, None),
+    ("order id too big", lambda: P.OrderDelete({"nReqId": 1, "nOrderId": 2 ** 64}),
+     OverflowError, None),
+    ("not a dict", lambda: P.OrderInsert([("nReqId", 1)]), TypeError, None),
+    ("type not text", lambda: P.ReqSubQuote(1, ["market", 4], [], [], "", ""), TypeError,
+     "No registered converter was able to produce a C++ rvalue of type std::__cxx11::basic_string"
+     "<char, std::char_traits<char>, std::allocator<char> > from this Python object of type int"),
+    ("code not text", lambda: P.ReqSubQuote(1, ["market"], [], [None], "", ""), TypeError, None),
+    ("types not a list", lambda: P.ReqSubQuote(1, ("market",), [], [], "", ""), TypeError, None),
+]
+
+
+@pytest.mark.parametrize("call,error,text", [c[1:] for c in FAILURES],
+                         ids=[c[0] for c in FAILURES])
+def test_refused_requests_send_nothing(session, call, error, text):
+    with pytest.raises(error) as raised:
+        call()
+    if text is not None:
+        assert str(raised.value) == text
+    assert driver.calls() == []
+
+
+@pytest.mark.parametrize("function,call,result", [
+    ("LibITG_ReqPlaceOrder", lambda: P.OrderInsert(order()), -7),
+    ("LibITG_ReqPlaceOrder", lambda: P.OrderInsert(order()), 2 ** 33 + 5),
+    ("LibITG_ReqCancelOrder", lambda: P.OrderDelete({"nReqId": 1}), 3),
+    ("LibITG_ReqQueryOrders", lambda: P.QryOrder({"nReqId": 1}), 4),
+    ("LibITG_ReqQueryTrades", lambda: P.QryMatch({"nReqId": 1}), 5),
+    ("LibITG_ReqQueryPosition", lambda: P.QryPosition({"nReqId": 1}), 6),
+    ("LibITG_ReqGetAccountBalance", lambda: P.QryAccountMaxEntrustCount({"nReqId": 1}), -1),
+    ("LibQuote_ReqSubscribe", lambda: P.ReqSubQuote(1, ["market"], [], ["600000"], "", ""), 9),
+    ("LibQuote_ReqUnsubscribe", lambda: P.ReqSubQuote(1, [], [], ["600000"], "", ""), -2),
+])
+def test_results_are_the_librarys(session, function, call, result):
+    driver.set_result(function, result)
+    assert call() == (result + 2 ** 31) % 2 ** 32 - 2 ** 31
+
+
+def test_refused_subscription_is_not_success(session):
+    assert P.ReqSubQuote(1, ["market"], [], [], "", "") == 0
+    assert driver.calls() == [("LibQuote_ReqSubscribe", [1, 1, []])]
+
+
+def test_requests_after_the_api_object_is_gone(session):
+    session.api = None
+    gc.collect()
+    for call in (lambda: P.QryOrder({"nReqId": 1}), lambda: P.OrderInsert(order()),
+                 lambda: P.ReqSubQuote(1, ["market"], [], ["600000"], "", "")):
+        with pytest.raises(RuntimeError, match="destroyed"):
+            call()
+    assert driver.calls() == []
+
+
+def test_requests_before_the_factory():
+    script = (
+        "import Ombrel\n"
+        "for call in (lambda: Ombrel.PyQuantApi.QryOrder({'nReqId': 1}),\n"
+        "             lambda: Ombrel.PyQuantApi.ReqSubQuote(1, [], [], [], '', '')):\n"
+        "    try:\n"
+        "        call()\n"
+        "    except RuntimeError as error:\n"
+        "        print(error)\n"
+        "Ombrel.ZR_QuantApi_Python36.Init()\n"
+        "print('done')\n")
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         timeout=60, env=os.environ)
+    lines = run.stdout.splitlines()
+    assert run.returncode == 0, run.stderr
+    assert len(lines) == 3 and all("no API object" in line for line in lines[:2])
+    assert lines[2] == "done"
+
+
+def test_instance_methods_of_an_own_api_object(session):
+    own = P()
+    assert own.GetCode() == -1
+    assert own.BreakRun() is None
+    assert P.Run() is None
+    assert own.Login("user", "secret") == 0
+    assert [call[0] for call in driver.calls()][:2] == ["LibITG_ReqUserLogin", "LibQuote_ReqUserLogin"]
+    assert driver.calls()[0][1][2:4] == [b"user", b"secret"]
