@@ -3,13 +3,16 @@
 
 #include "event_bridge.h"
 
+#include <algorithm>
+#include <atomic>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <new>
+#include <vector>
 
 #include "event_dicts.h"
 #include "quant_callback.h"
@@ -19,19 +22,48 @@ namespace {
 
 using namespace Corvane;
 
+// Record copies live in slots of one size that the dispatcher hands back to
+// the producers. Allocating on a library thread and freeing on the dispatcher
+// would make both threads fight over the allocator's locks at every event.
+constexpr size_t kSlotSize =
+    std::max({sizeof(ZR_QuantUserBase), sizeof(TD_RspQryOrder), sizeof(TD_ReqOrderDelete),
+              sizeof(TD_RspQryMatch), sizeof(TD_RspQryPosition), sizeof(SubQuoteResult),
+              sizeof(MD_Market), sizeof(MD_Transaction), sizeof(TD_RspQryAccountMaxEntrustCount)});
+struct alignas(std::max_align_t) RecordSlot {
+  unsigned char bytes[kSlotSize];
+};
+// Slots kept for reuse beyond this many are freed, so that a burst does not
+// hold its memory for ever.
+constexpr size_t kSpareSlotLimit = 4096;
+// How long the dispatcher looks for new events before it sleeps: waking a
+// sleeping thread costs the producer a system call and the event several
+// microseconds.
+constexpr std::chrono::microseconds kSpinBeforeSleep{50};
+
 // Created at module load and never destroyed: library threads may still
-// queue events while the process exits.
+// queue events while the process exits. The queue is first in, first out:
+// producers append to `events`, and the dispatcher takes all of them at
+// once by swapping in its own emptied vector, so neither side allocates in
+// the steady state.
 struct EventQueue {
   boost::mutex mutex;
   boost::condition_variable ready;
-  std::deque<BridgeEvent> events;
-  bool dispatcherWaiting = false;  // the dispatcher sleeps on `ready`
-  bool stopRequested = false;      // the dispatcher is to end
-  bool closed = false;             // events are dropped, not queued
+  std::vector<BridgeEvent> events;
+  std::vector<RecordSlot*> spareSlots;
+  std::atomic<bool> pending{false};  // `events` is not empty; read while spinning
+  bool dispatcherWaiting = false;    // the dispatcher sleeps on `ready`
+  bool stopRequested = false;        // the dispatcher is to end
+  bool closed = false;               // events are dropped, not queued
 };
 
+EventQueue* NewQueue() {
+  auto* queue = new EventQueue;
+  queue->spareSlots.reserve(kSpareSlotLimit);
+  return queue;
+}
+
 EventQueue& Queue() {
-  static EventQueue* const queue = new EventQueue;
+  static EventQueue* const queue = NewQueue();
   return *queue;
 }
 
@@ -42,34 +74,115 @@ QuantCallBack* g_callback = nullptr;   // the native object inside it
 boost::thread* g_dispatcher = nullptr;
 bool g_stopping = false;
 
-// Producers. None throws: an event that cannot be copied (no memory) is
-// dropped rather than unwinding into the library's thread.
-void Enqueue(BridgeEvent& event) noexcept {
-  EventQueue& queue = Queue();
-  try {
-    bool wake;
-    {
-      boost::lock_guard<boost::mutex> hold(queue.mutex);
-      if (queue.closed) {
-        FreeRecord(event);
-        return;
-      }
-      queue.events.push_back(event);
-      wake = queue.dispatcherWaiting;
-    }
-    if (wake) queue.ready.notify_one();
-  } catch (...) {
-    FreeRecord(event);
-  }
+template <class Record>
+void Destroy(void* record) {
+  static_cast<Record*>(record)->~Record();
 }
 
-// Queues `event` with a heap copy of `record`. The library's pointer is not
-// kept; an event without its record is not queued.
+// Ends the life of the record of `event` and returns its slot (null when
+// there is none).
+RecordSlot* DestroyRecord(BridgeEvent& event) noexcept {
+  void* record = event.pRecord;
+  if (record == nullptr) return nullptr;
+  switch (event.nEventType) {
+    case kEventUserInfo:
+      Destroy<ZR_QuantUserBase>(record);
+      break;
+    case kEventRspOrderInsert:
+    case kEventOrderStatusChange:
+      Destroy<TD_RspOrderInsert>(record);
+      break;
+    case kEventRspOrderDelete:
+      Destroy<TD_ReqOrderDelete>(record);
+      break;
+    case kEventRspQryOrder:
+      Destroy<TD_RspQryOrder>(record);
+      break;
+    case kEventRspQryMatch:
+      Destroy<TD_RspQryMatch>(record);
+      break;
+    case kEventRspQryPosition:
+      Destroy<TD_RspQryPosition>(record);
+      break;
+    case kEventRspSubQuote:
+      Destroy<SubQuoteResult>(record);
+      break;
+    case kEventOrderMatch:
+      Destroy<TD_RtnOrderMatchNotice>(record);
+      break;
+    case kEventAccountCapital:
+      Destroy<TD_RspQryAccountMaxEntrustCount>(record);
+      break;
+    default:  // the market records have nothing to destroy
+      break;
+  }
+  event.pRecord = nullptr;
+  return static_cast<RecordSlot*>(record);
+}
+
+// Keeps `slots` for reuse, up to the limit, and frees the rest. Needs the
+// queue's mutex.
+void SpareSlots(EventQueue& queue, std::vector<RecordSlot*>& slots) noexcept {
+  for (RecordSlot* slot : slots) {
+    if (queue.spareSlots.size() < kSpareSlotLimit) {
+      queue.spareSlots.push_back(slot);
+    } else {
+      delete slot;
+    }
+  }
+  slots.clear();
+}
+
+// Producers. None throws: an event that cannot be queued (no memory) is
+// dropped rather than unwinding into the library's thread. `place` puts the
+// event's record, if it has one, into a slot; it runs under the queue's
+// mutex, so the copy and the append are one step.
+template <class Place>
+void Publish(BridgeEvent event, Place place) noexcept {
+  EventQueue& queue = Queue();
+  bool wake = false;
+  try {
+    boost::lock_guard<boost::mutex> hold(queue.mutex);
+    if (queue.closed) return;
+    // Grown before the copy, so that the append cannot fail after it.
+    if (queue.events.size() == queue.events.capacity()) {
+      queue.events.reserve(queue.events.size() * 2 + 256);
+    }
+    event.pRecord = place(queue);
+    queue.events.push_back(event);
+    queue.pending.store(true, std::memory_order_release);
+    wake = queue.dispatcherWaiting;
+  } catch (...) {
+    return;
+  }
+  if (wake) queue.ready.notify_one();
+}
+
+void PublishPlain(BridgeEvent event) noexcept {
+  Publish(event, [](EventQueue&) -> void* { return nullptr; });
+}
+
+// Queues `event` with a copy of `record`; the library's pointer is not kept.
+// An event without its record is not queued.
 template <class Record>
-void EnqueueCopy(BridgeEvent event, const Record* record) noexcept {
+void PublishCopy(BridgeEvent event, const Record* record) noexcept {
+  static_assert(sizeof(Record) <= kSlotSize, "every record fits a slot");
   if (record == nullptr) return;
-  event.pRecord = new (std::nothrow) Record(*record);
-  if (event.pRecord != nullptr) Enqueue(event);
+  Publish(event, [record](EventQueue& queue) -> void* {
+    RecordSlot* slot;
+    if (queue.spareSlots.empty()) {
+      slot = new RecordSlot;
+    } else {
+      slot = queue.spareSlots.back();
+      queue.spareSlots.pop_back();
+    }
+    try {
+      return new (slot) Record(*record);
+    } catch (...) {
+      delete slot;
+      throw;
+    }
+  });
 }
 
 BridgeEvent EventOf(EventCode code, int32_t errorId = 0, bool isLast = true) {
@@ -171,11 +284,23 @@ void Deliver(const BridgeEvent& event) {
   Py_DECREF(target);
 }
 
-// Waits for events and moves all of them into `batch`. False once the
-// dispatcher is to end.
-bool TakeEvents(std::deque<BridgeEvent>& batch) {
+void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// Hands the slots of delivered events back, then waits for events and moves
+// all of them into `batch`. False once the dispatcher is to end.
+bool TakeEvents(std::vector<BridgeEvent>& batch, std::vector<RecordSlot*>& spent) {
   EventQueue& queue = Queue();
+  const auto spinEnds = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+  for (unsigned i = 1; !queue.pending.load(std::memory_order_acquire); ++i) {
+    Pause();
+    if (i % 64 == 0 && std::chrono::steady_clock::now() > spinEnds) break;
+  }
   boost::unique_lock<boost::mutex> hold(queue.mutex);
+  SpareSlots(queue, spent);
   while (queue.events.empty() && !queue.stopRequested) {
     queue.dispatcherWaiting = true;
     queue.ready.wait(hold);
@@ -183,18 +308,19 @@ bool TakeEvents(std::deque<BridgeEvent>& batch) {
   }
   if (queue.stopRequested) return false;
   batch.swap(queue.events);
+  queue.pending.store(false, std::memory_order_relaxed);
   return true;
 }
 
 // Delivers the events of `batch` in order, with the interpreter lock held,
-// and frees them. False when the dispatcher was stopped meanwhile (the rest
-// of the batch is dropped).
-bool DeliverBatch(std::deque<BridgeEvent>& batch) {
+// and ends their records, collecting the slots in `spent`. False when the
+// dispatcher was stopped meanwhile (the rest of the batch is dropped).
+bool DeliverBatch(std::vector<BridgeEvent>& batch, std::vector<RecordSlot*>& spent) {
   bool running = true;
   for (BridgeEvent& event : batch) {
     running = running && !g_stopping;
     if (running) Deliver(event);
-    FreeRecord(event);
+    if (RecordSlot* slot = DestroyRecord(event)) spent.push_back(slot);
   }
   batch.clear();
   return running;
@@ -205,18 +331,21 @@ bool DeliverBatch(std::deque<BridgeEvent>& batch) {
 void DispatchLoop() noexcept {
   const PyGILState_STATE outer = PyGILState_Ensure();
   PyThreadState* const thread = PyEval_SaveThread();
-  std::deque<BridgeEvent> batch;
+  std::vector<BridgeEvent> batch;
+  std::vector<RecordSlot*> spent;
   for (;;) {
-    bool taken = false;
+    bool running = false;
     try {
-      taken = TakeEvents(batch);
+      running = TakeEvents(batch, spent);
+      if (running) {
+        PyEval_RestoreThread(thread);
+        running = DeliverBatch(batch, spent);
+        PyEval_SaveThread();
+      }
     } catch (...) {
-      // Only a broken mutex gets here; nothing more can be delivered.
+      // Only a broken mutex or a full memory gets here; nothing more can be
+      // delivered.
     }
-    if (!taken) break;
-    PyEval_RestoreThread(thread);
-    const bool running = DeliverBatch(batch);
-    PyEval_SaveThread();
     if (!running) break;
   }
   PyEval_RestoreThread(thread);
@@ -224,46 +353,6 @@ void DispatchLoop() noexcept {
 }
 
 }  // namespace
-
-void FreeRecord(BridgeEvent& event) noexcept {
-  switch (event.nEventType) {
-    case kEventUserInfo:
-      delete static_cast<ZR_QuantUserBase*>(event.pRecord);
-      break;
-    case kEventRspOrderInsert:
-    case kEventOrderStatusChange:
-      delete static_cast<TD_RspOrderInsert*>(event.pRecord);
-      break;
-    case kEventRspOrderDelete:
-      delete static_cast<TD_ReqOrderDelete*>(event.pRecord);
-      break;
-    case kEventRspQryOrder:
-      delete static_cast<TD_RspQryOrder*>(event.pRecord);
-      break;
-    case kEventRspQryMatch:
-      delete static_cast<TD_RspQryMatch*>(event.pRecord);
-      break;
-    case kEventRspQryPosition:
-      delete static_cast<TD_RspQryPosition*>(event.pRecord);
-      break;
-    case kEventRspSubQuote:
-      delete static_cast<SubQuoteResult*>(event.pRecord);
-      break;
-    case kEventOrderMatch:
-      delete static_cast<TD_RtnOrderMatchNotice*>(event.pRecord);
-      break;
-    case kEventMarket:
-      delete static_cast<MD_Market*>(event.pRecord);
-      break;
-    case kEventTransaction:
-      delete static_cast<MD_Transaction*>(event.pRecord);
-      break;
-    case kEventAccountCapital:
-      delete static_cast<TD_RspQryAccountMaxEntrustCount*>(event.pRecord);
-      break;
-  }
-  event.pRecord = nullptr;
-}
 
 CCallback& g_spi() {
   static CCallback* const spi = new CCallback;
@@ -273,55 +362,54 @@ CCallback& g_spi() {
 void CCallback::OnConnect(int nSrvType) {
   BridgeEvent event = EventOf(kEventConnect);
   event.nSrvType = nSrvType;
-  Enqueue(event);
+  PublishPlain(event);
 }
 
 // Disconnections never reach Python.
 void CCallback::OnDisconnect(int) {}
 
 void CCallback::OnRtnUserInfo(ZR_QuantUserBase* pUser) {
-  EnqueueCopy(EventOf(kEventUserInfo), pUser);
+  PublishCopy(EventOf(kEventUserInfo), pUser);
 }
 
 void CCallback::OnRtnLoginWarn(int nErrorId) {
   std::fputs("Login Error \n", stdout);
   std::fflush(stdout);
-  BridgeEvent event = EventOf(kEventLoginWarn, nErrorId);
-  Enqueue(event);
+  PublishPlain(EventOf(kEventLoginWarn, nErrorId));
 }
 
 void CCallback::OnRspOrderInsert(TD_RspOrderInsert* pRsp, int nErrorId) {
-  EnqueueCopy(EventOf(kEventRspOrderInsert, nErrorId), pRsp);
+  PublishCopy(EventOf(kEventRspOrderInsert, nErrorId), pRsp);
 }
 
 void CCallback::OnRspOrderDelete(TD_ReqOrderDelete* pRsp, int nErrorId) {
-  EnqueueCopy(EventOf(kEventRspOrderDelete, nErrorId), pRsp);
+  PublishCopy(EventOf(kEventRspOrderDelete, nErrorId), pRsp);
 }
 
 void CCallback::OnRspQryOrder(TD_RspQryOrder* pRsp, int nErrorId, bool bIsLast) {
-  EnqueueCopy(EventOf(kEventRspQryOrder, nErrorId, bIsLast), pRsp);
+  PublishCopy(EventOf(kEventRspQryOrder, nErrorId, bIsLast), pRsp);
 }
 
 void CCallback::OnRspQryMatch(TD_RspQryMatch* pRsp, int nErrorId, bool bIsLast) {
-  EnqueueCopy(EventOf(kEventRspQryMatch, nErrorId, bIsLast), pRsp);
+  PublishCopy(EventOf(kEventRspQryMatch, nErrorId, bIsLast), pRsp);
 }
 
 void CCallback::OnRspQryPosition(TD_RspQryPosition* pRsp, int nErrorId, bool bIsLast) {
-  EnqueueCopy(EventOf(kEventRspQryPosition, nErrorId, bIsLast), pRsp);
+  PublishCopy(EventOf(kEventRspQryPosition, nErrorId, bIsLast), pRsp);
 }
 
 // The capital answer is always a single row, whatever its flag says.
 void CCallback::OnRspQryAccountMaxEntrustCount(TD_RspQryAccountMaxEntrustCount* pRsp, int nErrorId,
                                                bool) {
-  EnqueueCopy(EventOf(kEventAccountCapital, nErrorId), pRsp);
+  PublishCopy(EventOf(kEventAccountCapital, nErrorId), pRsp);
 }
 
 void CCallback::OnRtnOrderStatusChangeNotice(TD_RspOrderInsert* pNotice) {
-  EnqueueCopy(EventOf(kEventOrderStatusChange), pNotice);
+  PublishCopy(EventOf(kEventOrderStatusChange), pNotice);
 }
 
 void CCallback::OnRtnOrderMatchNotice(TD_RtnOrderMatchNotice* pNotice) {
-  EnqueueCopy(EventOf(kEventOrderMatch), pNotice);
+  PublishCopy(EventOf(kEventOrderMatch), pNotice);
 }
 
 // A refused subscription must not look like success: the answer's error id
@@ -330,31 +418,28 @@ void CCallback::OnRspSubQuote(int nReqID, int, int, const char (*pCodes)[32], in
                               const char*, const char*, int nErrorId, const char* errDesc) {
   BridgeEvent event = EventOf(kEventRspSubQuote, nErrorId);
   event.nEventReqID = nReqID;
+  SubQuoteResult result;
   try {
-    auto* result = new SubQuoteResult;
-    event.pRecord = result;
     if (pCodes != nullptr) {
-      for (int i = 0; i < nCount; ++i)
-        result->codes.emplace_back(pCodes[i], strnlen(pCodes[i], 32));
+      for (int i = 0; i < nCount; ++i) result.codes.emplace_back(pCodes[i], strnlen(pCodes[i], 32));
     }
-    if (errDesc != nullptr) result->errDesc = errDesc;
+    if (errDesc != nullptr) result.errDesc = errDesc;
   } catch (...) {
-    FreeRecord(event);  // no memory for the codes: the answer is dropped
-    return;
+    return;  // no memory for the codes: the answer is dropped
   }
-  Enqueue(event);
+  PublishCopy(event, &result);
 }
 
 void CCallback::OnRtnMarket(int nReqID, MD_Market* pMarket) {
   BridgeEvent event = EventOf(kEventMarket);
   event.nEventReqID = nReqID;
-  EnqueueCopy(event, pMarket);
+  PublishCopy(event, pMarket);
 }
 
 void CCallback::OnRtnTransaction(int nReqID, MD_Transaction* pTrans) {
   BridgeEvent event = EventOf(kEventTransaction);
   event.nEventReqID = nReqID;
-  EnqueueCopy(event, pTrans);
+  PublishCopy(event, pTrans);
 }
 
 void DeliverTo(PyObject* callbackObject, QuantCallBack* callback) {
@@ -375,14 +460,17 @@ void StopDispatcher() {
     boost::lock_guard<boost::mutex> hold(queue.mutex);
     queue.stopRequested = true;
     queue.closed = true;
-    for (BridgeEvent& event : queue.events) FreeRecord(event);
+    for (BridgeEvent& event : queue.events) {
+      if (RecordSlot* slot = DestroyRecord(event)) delete slot;
+    }
     queue.events.clear();
   }
   queue.ready.notify_all();
   // From inside a handler the dispatcher ends by itself after this event.
   if (g_dispatcher != nullptr && g_dispatcher->get_id() != boost::this_thread::get_id()) {
-    Py_BEGIN_ALLOW_THREADS g_dispatcher->join();
-    Py_END_ALLOW_THREADS
+    PyThreadState* const waiting = PyEval_SaveThread();
+    g_dispatcher->join();
+    PyEval_RestoreThread(waiting);
   }
   g_callback = nullptr;
   Py_CLEAR(g_callbackObject);

@@ -55,9 +55,8 @@ struct SubQuoteResult {
   std::string errDesc;
 };
 
-// A queue entry. `pRecord` is a heap copy of the event's record of the type
-// that `nEventType` implies, owned by the entry until FreeRecord (null for
-// codes 1 and 3).
+// A queue entry. `pRecord` is a copy of the event's record, of the type that
+// `nEventType` implies, owned by the entry (null for codes 1 and 3).
 struct BridgeEvent {
   int32_t nEventType = 0;
   void* pRecord = nullptr;
@@ -66,9 +65,6 @@ struct BridgeEvent {
   int32_t nErrorId = 0;
   bool bIsLast = true;
 };
-
-// Frees the record of `event` and clears `pRecord`.
-void FreeRecord(BridgeEvent& event) noexcept;
 
 // The module's spi. Every operation copies and queues its event and returns;
 // none throws, none takes the interpreter lock. "Login Error " is written to

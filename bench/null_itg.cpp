@@ -1,8 +1,19 @@
 // A trade gateway that does nothing, built as libitg.so for the benchmarks,
 // so that a measurement ends at the gateway call and includes no gateway's
-// own work.
+// own work. A benchmark may set a hook that every order placement calls, to
+// see when an order reached the gateway.
+
+#include <atomic>
 
 #include "libitg.h"
+
+namespace {
+std::atomic<void (*)()> g_placeOrderHook{nullptr};
+}
+
+extern "C" GATEWAY_EXPORT void NullItg_SetPlaceOrderHook(void (*hook)()) {
+  g_placeOrderHook.store(hook);
+}
 
 int64_t LibITG_Init(void) { return 0; }
 void Set_CallbackInterface(const ItgCallbacks*) {}
@@ -12,6 +23,7 @@ int64_t LibITG_ReqUserLogin(int64_t, const TextView*, const TextView*, const Tex
 }
 int64_t LibITG_ReqPlaceOrder(int64_t, const TextView*, const TextView*, const TextView*, int64_t,
                              const TextView*, int64_t) {
+  if (void (*hook)() = g_placeOrderHook.load(std::memory_order_acquire)) hook();
   return 0;
 }
 int64_t LibITG_ReqCancelOrder(int64_t, const TextView*, const TextView*) { return 0; }
