@@ -2,11 +2,11 @@
 // the outside libraries' threads. Each function gives up the interpreter lock
 // while its thread runs, so the dispatcher can deliver meanwhile.
 
-#include <boost/python.hpp>
 #include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
+#include <boost/python.hpp>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
