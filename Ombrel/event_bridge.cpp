@@ -34,7 +34,7 @@ struct alignas(std::max_align_t) RecordSlot {
 };
 // Slots kept for reuse beyond this many are freed, so that a burst does not
 // hold its memory for ever.
-constexpr size_t kSpareSlotLimit = 4096;
+constexpr size_t kSpareSlotLimit = 16384;
 // How long the dispatcher looks for new events before it sleeps: waking a
 // sleeping thread costs the producer a system call and the event several
 // microseconds.
@@ -193,40 +193,28 @@ BridgeEvent EventOf(EventCode code, int32_t errorId = 0, bool isLast = true) {
   return event;
 }
 
-// The Python method of each event code (index 0 unused).
-constexpr void (QuantCallBack::*kMethodOfCode[])() = {
-    nullptr,
-    &QuantCallBack::RtnConnect,
-    &QuantCallBack::RtnUserInfo,
-    &QuantCallBack::RtnLoginWarn,
-    &QuantCallBack::RtnRspOrderInsert,
-    &QuantCallBack::RtnRspOrderDelete,
-    &QuantCallBack::RtnRspQryOrder,
-    &QuantCallBack::RtnRspQryMatch,
-    &QuantCallBack::RtnRspQryPosition,
-    &QuantCallBack::RtnRspSubQuote,
-    &QuantCallBack::RtnOrderStatusChangeNotice,
-    &QuantCallBack::RtnOrderMatchNotice,
-    &QuantCallBack::RtnMarket,
-    &QuantCallBack::RtnTransaction,
-    &QuantCallBack::RtnQryAccountMaxEntrustCount,
+// The Python method of each event code (index 0 unused): the operation that
+// calls it and its name.
+struct MethodOfCode {
+  void (QuantCallBack::*call)();
+  CallbackMethod name;
 };
-constexpr CallbackMethod kNameOfCode[] = {
-    kRtnConnect,
-    kRtnConnect,
-    kRtnUserInfo,
-    kRtnLoginWarn,
-    kRtnRspOrderInsert,
-    kRtnRspOrderDelete,
-    kRtnRspQryOrder,
-    kRtnRspQryMatch,
-    kRtnRspQryPosition,
-    kRtnRspSubQuote,
-    kRtnOrderStatusChangeNotice,
-    kRtnOrderMatchNotice,
-    kRtnMarket,
-    kRtnTransaction,
-    kRtnQryAccountMaxEntrustCount,
+constexpr MethodOfCode kMethodOfCode[] = {
+    {nullptr, kRtnConnect},
+    {&QuantCallBack::RtnConnect, kRtnConnect},
+    {&QuantCallBack::RtnUserInfo, kRtnUserInfo},
+    {&QuantCallBack::RtnLoginWarn, kRtnLoginWarn},
+    {&QuantCallBack::RtnRspOrderInsert, kRtnRspOrderInsert},
+    {&QuantCallBack::RtnRspOrderDelete, kRtnRspOrderDelete},
+    {&QuantCallBack::RtnRspQryOrder, kRtnRspQryOrder},
+    {&QuantCallBack::RtnRspQryMatch, kRtnRspQryMatch},
+    {&QuantCallBack::RtnRspQryPosition, kRtnRspQryPosition},
+    {&QuantCallBack::RtnRspSubQuote, kRtnRspSubQuote},
+    {&QuantCallBack::RtnOrderStatusChangeNotice, kRtnOrderStatusChangeNotice},
+    {&QuantCallBack::RtnOrderMatchNotice, kRtnOrderMatchNotice},
+    {&QuantCallBack::RtnMarket, kRtnMarket},
+    {&QuantCallBack::RtnTransaction, kRtnTransaction},
+    {&QuantCallBack::RtnQryAccountMaxEntrustCount, kRtnQryAccountMaxEntrustCount},
 };
 
 // Prints the pending Python error the way an uncaught exception is printed
@@ -239,7 +227,7 @@ void ReportFailure(int32_t code, const char* what) {
   PyErr_NormalizeException(&type, &value, &traceback);
   if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
   PySys_WriteStderr("Exception in Ombrel's dispatcher thread, %s %s:\n", what,
-                    kCallbackMethodNames[kNameOfCode[code]]);
+                    kCallbackMethodNames[kMethodOfCode[code].name]);
   PyObject* hook = PySys_GetObject("excepthook");
   PyObject* result = hook == nullptr ? nullptr
                                      : PyObject_CallFunctionObjArgs(
@@ -277,7 +265,7 @@ void Deliver(const BridgeEvent& event) {
       callback->errorid = event.nErrorId;
       callback->isend = event.bIsLast;
     }
-    (callback->*kMethodOfCode[code])();
+    (callback->*kMethodOfCode[code].call)();
     if (PyErr_Occurred() != nullptr) ReportFailure(code, "in");
   }
   Py_DECREF(dict);

@@ -35,6 +35,33 @@ bool IsRegisteredMethod(PyObject* handler, PyObject* self, CallbackMethod method
          PyMethod_GET_FUNCTION(handler) == g_registeredMethods[method];
 }
 
+// Per method, the last class found to define it itself, as of which version
+// of that class. Most events then skip the bound method that a full lookup
+// makes; the cache is only read and written with the interpreter lock held.
+struct DefiningClass {
+  PyTypeObject* type = nullptr;
+  unsigned int version = 0;
+};
+DefiningClass g_definingClass[kCallbackMethodCount];
+
+bool IsCurrent(const DefiningClass& known, PyTypeObject* type) {
+  return known.type == type && PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) &&
+         known.version == type->tp_version_tag;
+}
+
+// Whether the class of `self` (not `self` alone) has a method of this name
+// other than the registered one.
+bool ClassDefines(PyTypeObject* type, CallbackMethod method) {
+  PyObject* found = PyObject_GetAttr(reinterpret_cast<PyObject*>(type), g_methodNames[method]);
+  if (found == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  const bool defines = found != g_registeredMethods[method];
+  Py_DECREF(found);
+  return defines;
+}
+
 PyObject* CallWithoutArguments(PyObject* callable) {
 #if PY_VERSION_HEX >= 0x03090000
   return PyObject_CallNoArgs(callable);
@@ -63,6 +90,22 @@ const char kOnDoc[] = "Does nothing; the module never calls it. A script may def
 
 void QuantCallBackWrapper::CallScript(CallbackMethod method) {
   PyObject* self = boost::python::detail::wrapper_base_::get_owner(*this);
+#if PY_VERSION_HEX >= 0x03090000
+  // The class defines the method: a call by name finds it (or an attribute of
+  // the object that hides it) without making a bound method.
+  if (self != nullptr) {
+    DefiningClass& known = g_definingClass[method];
+    PyTypeObject* type = Py_TYPE(self);
+    if (!IsCurrent(known, type) && ClassDefines(type, method)) {
+      known.type = type;
+      known.version = type->tp_version_tag;
+    }
+    if (IsCurrent(known, type)) {
+      Py_XDECREF(PyObject_CallMethodNoArgs(self, g_methodNames[method]));
+      return;
+    }
+  }
+#endif
   PyObject* handler = self == nullptr ? nullptr : PyObject_GetAttr(self, g_methodNames[method]);
   if (handler == nullptr) {
     PyErr_Clear();

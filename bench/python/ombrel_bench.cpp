@@ -15,27 +15,15 @@
 
 #include "ZR_QuantApi.h"
 #include "libquote.h"
+#include "python_threads.h"
 #include "quote_messages.h"
 
 namespace {
 
 namespace py = boost::python;
+using testing_support::SpiOf;
+using testing_support::WithoutGil;
 using Clock = std::chrono::steady_clock;
-
-class WithoutGil {
- public:
-  WithoutGil() : state_(PyEval_SaveThread()) {}
-  ~WithoutGil() { PyEval_RestoreThread(state_); }
-  WithoutGil(const WithoutGil&) = delete;
-  WithoutGil& operator=(const WithoutGil&) = delete;
-
- private:
-  PyThreadState* state_;
-};
-
-Corvane::ZR_QuantSpi& SpiOf(const py::object& api) {
-  return *py::extract<TraderApiGo&>(api)().pSpi;
-}
 
 template <class Function>
 Function Lookup(const char* name) {

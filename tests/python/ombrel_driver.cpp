@@ -14,23 +14,14 @@
 
 #include "ZR_QuantApi.h"
 #include "fake_gateways.h"
+#include "python_threads.h"
 #include "quote_messages.h"
 
 namespace {
 
 namespace py = boost::python;
-
-// Gives up the interpreter lock for the life of the object.
-class WithoutGil {
- public:
-  WithoutGil() : state_(PyEval_SaveThread()) {}
-  ~WithoutGil() { PyEval_RestoreThread(state_); }
-  WithoutGil(const WithoutGil&) = delete;
-  WithoutGil& operator=(const WithoutGil&) = delete;
-
- private:
-  PyThreadState* state_;
-};
+using testing_support::SpiOf;
+using testing_support::WithoutGil;
 
 std::string Bytes(const py::object& text) {
   if (PyBytes_Check(text.ptr())) {
@@ -55,10 +46,6 @@ void FireQuote(std::function<void(const QuoteCallbacks&)> fire) {
 template <size_t N>
 void Fill(char (&field)[N], const std::string& bytes) {
   std::memcpy(field, bytes.data(), bytes.size() < N ? bytes.size() : N);
-}
-
-Corvane::ZR_QuantSpi& SpiOf(const py::object& api) {
-  return *py::extract<TraderApiGo&>(api)().pSpi;
 }
 
 // --- The call log ----------------------------------------------------------
