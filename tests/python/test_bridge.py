@@ -136,3 +136,22 @@ def test_rejected_callback_objects(session):
             Ombrel.ZR_QuantApi_Python36.ZR_QuantApi(rejected, False, "", "")
     (event,) = session.fire(1, driver.itg_cancel, 1, 0, b"still here")
     assert dict(event.items)["errDesc"] == "still here"
+
+
+def test_handlers_replaced_on_the_class_or_the_object(session, capfd):
+    class Replaced(Recorder):
+        pass
+
+    s = Session(Replaced())
+    s.fire(1, driver.itg_cancel, 1, 0, b"")
+    Replaced.RtnRspOrderDelete = lambda self: self.record("class replaced")
+    s.fire(1, driver.itg_cancel, 2, 0, b"")
+    s.recorder.RtnRspOrderDelete = lambda: s.recorder.record("object's own")
+    s.fire(1, driver.itg_cancel, 3, 0, b"")
+    del s.recorder.RtnRspOrderDelete
+    Replaced.RtnRspOrderDelete = Ombrel.QuantCallBack.RtnRspOrderDelete
+    driver.itg_cancel(4, 0, b"")
+    s.fire(1, driver.itg_balance, 5, 0, b"", b"1", b"1")
+    assert [e.method for e in s.recorder.events] == [
+        "RtnRspOrderDelete", "class replaced", "object's own", "RtnQryAccountMaxEntrustCount"]
+    assert "in RtnRspOrderDelete:\nTypeError: 'NoneType' object is not callable" in capfd.readouterr().err
