@@ -431,7 +431,6 @@ void CCallback::OnRtnTransaction(int nReqID, MD_Transaction* pTrans) {
 }
 
 void DeliverTo(PyObject* callbackObject, QuantCallBack* callback) {
-  Queue();
   PyObject* previous = g_callbackObject;
   Py_INCREF(callbackObject);
   g_callbackObject = callbackObject;

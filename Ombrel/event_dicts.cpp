@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace ombrel {
 namespace {
@@ -399,13 +400,6 @@ bool FillEventDict(PyObject* dict, const BridgeEvent& event) {
       return FillCapital(dict, RecordOf<Corvane::TD_RspQryAccountMaxEntrustCount>(event));
   }
   return true;
-}
-
-std::string DateTimeText(int year, int month, int day, int32_t nTime) {
-  char text[64];
-  const int dateLength = std::snprintf(text, sizeof text, "%04d-%02d-%02d ", year, month, day);
-  const int timeLength = TimeOfDay(nTime, text + dateLength);
-  return std::string(text, static_cast<size_t>(dateLength + timeLength));
 }
 
 int64_t PriceLimit(int32_t preClose, double factor) {

@@ -17,7 +17,6 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <string>
 
 #include "event_bridge.h"
 
@@ -32,11 +31,6 @@ void CreateDictionaryKeys();
 // could not be made (the dict is then partly filled and must not be handed
 // to a script).
 bool FillEventDict(PyObject* dict, const BridgeEvent& event);
-
-// The text of "szDatetime": the given date and `nTime` (HHMMSSmmm) as
-// "YYYY-MM-DD HH:MM:SS.mmm000". A time of fewer than nine digits is read with
-// leading zeros (91500000 is 09:15:00.000).
-std::string DateTimeText(int year, int month, int day, int32_t nTime);
 
 // "nHighLimited" (factor 1.1) and "nLowLimited" (factor 0.9) of a snapshot:
 // the previous close read as unsigned, times the factor, in whole hundreds of
