@@ -1,0 +1,43 @@
+// feed_settings.h: how the simulated feed is configured. Everything comes
+// from environment variables, or from a file that one of them names; with
+// none set the feed generates the default market in real time.
+//
+//   VELTRANE_SIM_CONFIG       a file of NAME=value lines with the names below
+//                             ('#' starts a comment); the environment wins
+//   VELTRANE_SIM_TAPE         a tape to replay instead of generating a market
+//   VELTRANE_SIM_SEED         the generator's seed (default 1)
+//   VELTRANE_SIM_INSTRUMENTS  CODE[.SH|.SZ][:PREVIOUS_CLOSE],... (default: six stocks)
+//   VELTRANE_SIM_SESSIONS     HHMM[SS]-HHMM[SS],... (default 0930-1130,1300-1500)
+//   VELTRANE_SIM_SNAPSHOT_MS  snapshot interval in ms, 100..60000 (default 3000)
+//   VELTRANE_SIM_TRADE_RATE   mean trades per instrument and interval (default 4)
+//   VELTRANE_SIM_SPEED        "max", or a factor of real time (default 1)
+
+#ifndef VELTRANE_SIM_FEED_SETTINGS_H
+#define VELTRANE_SIM_FEED_SETTINGS_H
+
+#include <functional>
+#include <string>
+
+#include "market_generator.h"
+
+namespace sim {
+
+struct FeedSettings {
+  MarketSettings market;
+  std::string tapePath;  // empty: generate the market
+  double speed = 1.0;    // 0: as fast as possible
+};
+
+// Looks a variable up by name; null when it is not set.
+using SettingLookup = std::function<const char*(const char*)>;
+
+// Reads the settings through `lookup`. On failure returns false and sets
+// `error` to one line per problem; `settings` is then unspecified.
+bool LoadFeedSettings(const SettingLookup& lookup, FeedSettings& settings, std::string& error);
+
+// The process environment as a lookup.
+const char* FromEnvironment(const char* name);
+
+}  // namespace sim
+
+#endif  // VELTRANE_SIM_FEED_SETTINGS_H

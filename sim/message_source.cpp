@@ -1,0 +1,74 @@
+// The feed's two sources: a tape read as it is replayed, and the generator
+// run one snapshot interval ahead of the replay.
+
+#include "message_source.h"
+
+#include <vector>
+
+#include "market_generator.h"
+#include "tape.h"
+
+namespace sim {
+namespace {
+
+class GeneratedSource : public MessageSource {
+ public:
+  explicit GeneratedSource(const MarketSettings& settings) : generator_(settings) {}
+
+  const QuoteMessage* Next() override {
+    while (next_ == batch_.size()) {
+      batch_.clear();
+      next_ = 0;
+      if (!generator_.NextInterval(batch_)) return nullptr;
+    }
+    return &batch_[next_++];
+  }
+
+ private:
+  MarketGenerator generator_;
+  std::vector<QuoteMessage> batch_;
+  size_t next_ = 0;
+};
+
+class TapeSource : public MessageSource {
+ public:
+  bool Open(const std::string& path, std::string& error) {
+    path_ = path;
+    return reader_.Open(path, error);
+  }
+
+  const QuoteMessage* Next() override {
+    switch (reader_.Next(message_)) {
+      case TapeStatus::kRecord:
+        return &message_;
+      case TapeStatus::kEnd:
+        return nullptr;
+      case TapeStatus::kTruncated:
+        problem_ = path_ + ": the last record is cut short; the replay ends before it";
+        return nullptr;
+      case TapeStatus::kCorrupt:
+        problem_ = path_ + ": a record with impossible lengths; the replay ends before it";
+        return nullptr;
+    }
+    return nullptr;
+  }
+
+  std::string Problem() const override { return problem_; }
+
+ private:
+  std::string path_;
+  TapeReader reader_;
+  QuoteMessage message_;
+  std::string problem_;
+};
+
+}  // namespace
+
+std::unique_ptr<MessageSource> OpenSource(const FeedSettings& settings, std::string& error) {
+  if (settings.tapePath.empty()) return std::make_unique<GeneratedSource>(settings.market);
+  auto tape = std::make_unique<TapeSource>();
+  if (!tape->Open(settings.tapePath, error)) return nullptr;
+  return tape;
+}
+
+}  // namespace sim

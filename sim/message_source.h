@@ -1,0 +1,32 @@
+// message_source.h: where the simulated feed's messages come from, a tape or
+// the generator, one message at a time in the order they are to be sent.
+
+#ifndef VELTRANE_SIM_MESSAGE_SOURCE_H
+#define VELTRANE_SIM_MESSAGE_SOURCE_H
+
+#include <memory>
+#include <string>
+
+#include "feed_settings.h"
+#include "quote_message.h"
+
+namespace sim {
+
+class MessageSource {
+ public:
+  virtual ~MessageSource() = default;
+
+  // The next message, valid until the next call; null once the day is over.
+  virtual const QuoteMessage* Next() = 0;
+
+  // Why the source ended early (a damaged tape), or empty.
+  virtual std::string Problem() const { return {}; }
+};
+
+// The tape of `settings` if it names one, else the generated market. Null,
+// with the reason in `error`, if the tape cannot be opened.
+std::unique_ptr<MessageSource> OpenSource(const FeedSettings& settings, std::string& error);
+
+}  // namespace sim
+
+#endif  // VELTRANE_SIM_MESSAGE_SOURCE_H

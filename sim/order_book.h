@@ -1,0 +1,66 @@
+// order_book.h: one instrument's limit-order book in the simulated market,
+// ten price levels a side as the snapshots show it.
+//
+// Between two snapshots the book only loses volume, to trades that take it
+// best level first; new orders and cancels arrive all at once just before
+// the next snapshot (Evolve). So every trade of an interval is at a price of
+// the snapshot before it, on the side its buy/sell flag names, which is what
+// a reader of the feed can check.
+
+#ifndef VELTRANE_SIM_ORDER_BOOK_H
+#define VELTRANE_SIM_ORDER_BOOK_H
+
+#include <cstdint>
+#include <vector>
+
+#include "random.h"
+
+namespace sim {
+
+struct PriceLevel {
+  int64_t price;   // cents
+  int64_t volume;  // shares
+};
+
+// What shapes a book: its price band, the spacing of its levels and the size
+// of the orders resting at them.
+struct BookShape {
+  int64_t lowerLimit;  // cents
+  int64_t upperLimit;
+  int64_t widestGap;  // ticks between neighbouring levels, at most
+  int64_t levelLots;  // typical lots (100 shares) resting at one level
+};
+
+class OrderBook {
+ public:
+  static constexpr int kDepth = 10;
+
+  // Best first: bids high to low, asks low to high; at most kDepth each.
+  const std::vector<PriceLevel>& bids() const { return bids_; }
+  const std::vector<PriceLevel>& asks() const { return asks_; }
+
+  // A full book around `fair`: best bid at or below it, best ask above.
+  void Open(Random& random, int64_t fair, const BookShape& shape);
+
+  // A marketable order of `volume` shares takes the other side best level
+  // first (a buy takes asks). Appends one fill per level it reaches; what the
+  // side cannot give is not traded.
+  void Take(bool buy, int64_t volume, std::vector<PriceLevel>& fills);
+
+  // The quotes that change between two snapshots: cancels, new orders drawn
+  // toward `fair`, and new levels where trades emptied them. Prices stay
+  // inside the limits and on the tick, bids below asks.
+  void Evolve(Random& random, int64_t fair, const BookShape& shape);
+
+ private:
+  void Cancel(Random& random, std::vector<PriceLevel>& side);
+  void Place(Random& random, int64_t fair, const BookShape& shape);
+  void Refill(Random& random, int64_t fair, const BookShape& shape);
+
+  std::vector<PriceLevel> bids_;
+  std::vector<PriceLevel> asks_;
+};
+
+}  // namespace sim
+
+#endif  // VELTRANE_SIM_ORDER_BOOK_H

@@ -1,0 +1,106 @@
+// Field-level reading of Level-2 payloads with the wire-format primitives of
+// the protobuf runtime.
+
+#include "payload_fields.h"
+
+#include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/wire_format_lite.h>
+
+#include <cstring>
+
+namespace sim {
+namespace {
+
+using google::protobuf::internal::WireFormatLite;
+using google::protobuf::io::CodedInputStream;
+
+struct SymbolField {
+  const char* typeName;
+  int number;
+};
+
+constexpr SymbolField kSymbolFields[] = {
+    {"SSEL2_Quotation", 5},    {"SZSEL2_Quotation", 4}, {"SSEL2_Transaction", 7},
+    {"SZSEL2_Transaction", 7}, {"SSEL2_Index", 6},      {"SZSEL2_Index", 4},
+    {"SSEL2_Static", 3},       {"SZSEL2_Static", 3},
+};
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+}  // namespace
+
+FeedKind KindOfType(std::string_view typeName) {
+  return EndsWith(typeName, "_Transaction") ? kTrades : kSnapshots;
+}
+
+bool SymbolOf(std::string_view typeName, std::string_view payload, std::string& code) {
+  int number = 0;
+  for (const SymbolField& field : kSymbolFields) {
+    if (typeName == field.typeName) number = field.number;
+  }
+  if (number == 0) return false;
+  bool found = false;
+  bool whole = VisitFields(payload, [&](const WireField& field) {
+    if (field.number == number && field.wireType == WireFormatLite::WIRETYPE_LENGTH_DELIMITED) {
+      code.assign(field.bytes.data(), field.bytes.size());
+      found = true;
+    }
+  });
+  return whole && found;
+}
+
+bool VisitFields(std::string_view payload, const std::function<void(const WireField&)>& visit) {
+  const auto* data = reinterpret_cast<const uint8_t*>(payload.data());
+  CodedInputStream in(data, static_cast<int>(payload.size()));
+  while (uint32_t tag = in.ReadTag()) {
+    WireField field{static_cast<int>(WireFormatLite::GetTagFieldNumber(tag)),
+                    WireFormatLite::GetTagWireType(tag),
+                    0,
+                    0.0,
+                    {}};
+    if (field.number == 0) return false;
+    switch (field.wireType) {
+      case WireFormatLite::WIRETYPE_VARINT: {
+        uint64_t value;
+        if (!in.ReadVarint64(&value)) return false;
+        field.integer = static_cast<int64_t>(value);
+        break;
+      }
+      case WireFormatLite::WIRETYPE_FIXED64: {
+        uint64_t value;
+        if (!in.ReadLittleEndian64(&value)) return false;
+        std::memcpy(&field.real, &value, sizeof value);
+        break;
+      }
+      case WireFormatLite::WIRETYPE_FIXED32: {
+        uint32_t value;
+        if (!in.ReadLittleEndian32(&value)) return false;
+        field.integer = value;
+        break;
+      }
+      case WireFormatLite::WIRETYPE_LENGTH_DELIMITED: {
+        uint32_t length = 0;
+        if (!in.ReadVarint32(&length)) return false;
+        const void* bytes = nullptr;
+        int size = 0;
+        if (length > 0) {
+          if (!in.GetDirectBufferPointer(&bytes, &size) || length > static_cast<uint32_t>(size)) {
+            return false;
+          }
+          field.bytes = std::string_view(static_cast<const char*>(bytes), length);
+          in.Skip(static_cast<int>(length));
+        }
+        break;
+      }
+      default:
+        return false;  // groups are not part of the schema
+    }
+    visit(field);
+  }
+  // ReadTag gives 0 both at the end and on a bad tag; only the end is whole.
+  return in.ConsumedEntireMessage() && in.CurrentPosition() == static_cast<int>(payload.size());
+}
+
+}  // namespace sim

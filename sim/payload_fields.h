@@ -1,0 +1,42 @@
+// payload_fields.h: what the feed needs to know of a message without decoding
+// it whole: its security code and whether it is a snapshot or a trade.
+
+#ifndef VELTRANE_SIM_PAYLOAD_FIELDS_H
+#define VELTRANE_SIM_PAYLOAD_FIELDS_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "quote_message.h"
+
+namespace sim {
+
+// Trades (the *_Transaction messages) go to trade subscriptions; snapshots,
+// index and static data to snapshot subscriptions.
+FeedKind KindOfType(std::string_view typeName);
+
+// Reads the Symbol field of a message of a known type (the last one, as a
+// parser would). Returns false for a type without a Symbol, a payload that
+// is not wire format, or one without the field.
+bool SymbolOf(std::string_view typeName, std::string_view payload, std::string& code);
+
+// One field as it stands on the wire. Varints are given as integers, 64-bit
+// fixed fields as doubles (the only such fields of the schema), 32-bit ones
+// as integers, length-delimited ones as bytes.
+struct WireField {
+  int number;
+  int wireType;
+  int64_t integer;
+  double real;
+  std::string_view bytes;
+};
+
+// Calls `visit` for each field in order; false if the payload is malformed
+// (the fields before the fault have been visited).
+bool VisitFields(std::string_view payload, const std::function<void(const WireField&)>& visit);
+
+}  // namespace sim
+
+#endif  // VELTRANE_SIM_PAYLOAD_FIELDS_H

@@ -1,0 +1,34 @@
+// quote_message.h: one message of the simulated feed, as the generator makes
+// it, a tape holds it and the feed hands it to the quote library's client.
+
+#ifndef VELTRANE_SIM_QUOTE_MESSAGE_H
+#define VELTRANE_SIM_QUOTE_MESSAGE_H
+
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+// What a subscription asks for: the bits of the library's kinds mask.
+enum FeedKind : int64_t { kSnapshots = 1, kTrades = 2 };
+
+struct QuoteMessage {
+  const char* typeName = "";  // "SSEL2_Quotation" etc.; outlives the message
+  int64_t time = 0;           // exchange time, HHMMSSmmm
+  std::string code;           // the message's Symbol; empty if it names none
+  FeedKind kind = kSnapshots;
+  std::string payload;  // the protobuf message
+};
+
+// Exchange times HHMMSSmmm to milliseconds after midnight and back.
+inline int64_t MillisecondsOfDay(int64_t time) {
+  return time / 10000000 * 3600000 + time / 100000 % 100 * 60000 + time % 100000;
+}
+inline int64_t ExchangeTime(int64_t milliseconds) {
+  return milliseconds / 3600000 * 10000000 + milliseconds / 60000 % 60 * 100000 +
+         milliseconds % 60000;
+}
+
+}  // namespace sim
+
+#endif  // VELTRANE_SIM_QUOTE_MESSAGE_H

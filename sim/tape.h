@@ -1,0 +1,80 @@
+// tape.h: files of recorded feed messages ("tapes"), written by the tape
+// tool and replayed by the simulated feed.
+//
+// A tape is a header followed by records, all integers little-endian:
+//
+//   header  "VLTQTAPE" (8 bytes), version (u32, 1)
+//   record  type-name length (u16, 1..255), type name (e.g. "SSEL2_Quotation"),
+//           exchange time (i64, HHMMSSmmm), payload length (u32, at most
+//           64 MiB), payload (one protobuf message of that type)
+//
+// Records are replayed in file order. A record cut short by the end of the
+// file (a writer that died) ends the tape; everything before it stands.
+
+#ifndef VELTRANE_SIM_TAPE_H
+#define VELTRANE_SIM_TAPE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quote_message.h"
+
+namespace sim {
+
+constexpr char kTapeMagic[8] = {'V', 'L', 'T', 'Q', 'T', 'A', 'P', 'E'};
+constexpr uint32_t kTapeVersion = 1;
+constexpr uint32_t kLargestTapePayload = 64u << 20;
+
+class TapeWriter {
+ public:
+  TapeWriter() = default;
+  TapeWriter(const TapeWriter&) = delete;
+  TapeWriter& operator=(const TapeWriter&) = delete;
+  ~TapeWriter();
+
+  // Creates or truncates `path` and writes the header.
+  bool Open(const std::string& path, std::string& error);
+  bool Write(const QuoteMessage& message);
+  // Flushes and closes; false (with the reason) if any write failed.
+  bool Close(std::string& error);
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool failed_ = false;
+};
+
+enum class TapeStatus {
+  kRecord,     // `message` holds the next record
+  kEnd,        // the tape ended cleanly
+  kTruncated,  // the last record is cut short
+  kCorrupt,    // a record's lengths are out of range; the rest is unreadable
+};
+
+class TapeReader {
+ public:
+  TapeReader() = default;
+  TapeReader(const TapeReader&) = delete;
+  TapeReader& operator=(const TapeReader&) = delete;
+  ~TapeReader();
+
+  // Opens `path` and checks the header.
+  bool Open(const std::string& path, std::string& error);
+
+  // Reads the next record into `message`: type name (valid while the reader
+  // lives), time, payload, and the code and kind read from the payload.
+  TapeStatus Next(QuoteMessage& message);
+
+ private:
+  const char* Intern(const std::string& name);
+
+  std::FILE* file_ = nullptr;
+  std::vector<std::unique_ptr<std::string>> typeNames_;
+  std::string name_;
+};
+
+}  // namespace sim
+
+#endif  // VELTRANE_SIM_TAPE_H
