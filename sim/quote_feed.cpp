@@ -67,17 +67,12 @@ void QuoteFeed::Stop() {
   {
     std::lock_guard<std::mutex> hold(mutex_);
     stopping_.store(true);
-    thread.swap(thread_);
+    // From inside a callback the thread cannot wait for itself; it sees the
+    // flag when the callback returns and leaves its loop.
+    if (thread_.get_id() != std::this_thread::get_id()) thread.swap(thread_);
   }
   wake_.notify_all();
-  if (!thread.joinable()) return;
-  // From inside a callback the thread cannot wait for itself; it sees the
-  // flag when the callback returns and ends on its own.
-  if (thread.get_id() == std::this_thread::get_id()) {
-    thread.detach();
-  } else {
-    thread.join();
-  }
+  if (thread.joinable()) thread.join();
 }
 
 void QuoteFeed::Post(Command command) {

@@ -46,6 +46,7 @@ class QuoteFeed {
   QuoteFeed(FeedSettings settings, std::string settingsError);
   QuoteFeed(const QuoteFeed&) = delete;
   QuoteFeed& operator=(const QuoteFeed&) = delete;
+  // Stops the feed; not to be called from inside one of its callbacks.
   ~QuoteFeed();
 
   // The table takes effect for everything the feed sends after the requests
@@ -59,7 +60,8 @@ class QuoteFeed {
   void Unsubscribe(int64_t reqId, std::vector<std::string> codes);
 
   // Ends the feed's thread after the callback it is running, if any, returns;
-  // nothing is sent afterwards. Safe from inside a callback.
+  // nothing is sent afterwards. Safe from inside a callback, where it returns
+  // at once and the thread ends when the callback does.
   void Stop();
 
  private:

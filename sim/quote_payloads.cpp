@@ -2,6 +2,8 @@
 
 #include "quote_payloads.h"
 
+#include <algorithm>
+
 #include "quote.pb.h"
 
 namespace sim {
@@ -51,9 +53,13 @@ constexpr SideSetters<Sz, double> kSzBids{
 template <class Message, class Volume>
 void SetSide(Message& message, const SideSetters<Message, Volume>& setters,
              const std::vector<PriceLevel>& levels) {
-  for (size_t k = 0; k < levels.size() && k < OrderBook::kDepth; ++k) {
-    (message.*setters.price[k])(Price(levels[k].price));
-    (message.*setters.volume[k])(static_cast<Volume>(levels[k].volume));
+  const size_t depth = std::min<size_t>(levels.size(), OrderBook::kDepth);
+  for (size_t k = 0; k < depth; ++k) {
+    const PriceLevel& level = levels[k];
+    auto setPrice = setters.price[k];
+    auto setVolume = setters.volume[k];
+    (message.*setPrice)(Price(level.price));
+    (message.*setVolume)(static_cast<Volume>(level.volume));
   }
 }
 

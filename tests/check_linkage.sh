@@ -22,6 +22,13 @@ expect_loaded_from() {
   [ "$dirs" = "$2" ] || fail "loaded from '$dirs', not '$2'"
 }
 
+# The stand-ins export the vendor's interface only.
+for standin in "$standins/libitg.so" "$standins/libquote.so"; do
+  extra=$(nm -D --defined-only "$standin" | awk '{ print $3 }' |
+    grep -v -e '^LibITG_' -e '^Set_CallbackInterface$' -e '^LibQuote_' -e '^Set_QCallbackInterface$')
+  [ -z "$extra" ] || fail "$standin exports more than the interface: $extra"
+done
+
 expect_loaded_from "$(unset LD_LIBRARY_PATH; "$client")" "$standins"
 expect_loaded_from "$(LD_LIBRARY_PATH="$other" "$client")" "$other"
 

@@ -1,0 +1,134 @@
+// The feed's settings from the environment and from a config file.
+
+#include "feed_settings.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+
+namespace {
+
+using Variables = std::map<std::string, std::string>;
+
+sim::SettingLookup LookupIn(const Variables& variables) {
+  return [&variables](const char* name) -> const char* {
+    auto found = variables.find(name);
+    return found == variables.end() ? nullptr : found->second.c_str();
+  };
+}
+
+TEST(FeedSettingsTest, NothingSetGivesTheDefaultMarketInRealTime) {
+  Variables none;
+  sim::FeedSettings settings;
+  std::string error;
+  ASSERT_TRUE(sim::LoadFeedSettings(LookupIn(none), settings, error)) << error;
+  EXPECT_TRUE(settings.tapePath.empty());
+  EXPECT_EQ(settings.speed, 1.0);
+  EXPECT_EQ(settings.market.seed, 1u);
+  EXPECT_EQ(settings.market.instruments.size(), sim::DefaultInstruments().size());
+  ASSERT_EQ(settings.market.sessions.size(), 2u);
+  EXPECT_EQ(settings.market.sessions[0].start, 34200000);  // 09:30
+  EXPECT_EQ(settings.market.sessions[1].end, 54000000);    // 15:00
+}
+
+TEST(FeedSettingsTest, EachVariableIsReadOrRefused) {
+  struct Case {
+    const char* name;
+    const char* value;
+    const char* refusal;  // part of the error, or null when accepted
+    std::function<bool(const sim::FeedSettings&)> holds;
+  };
+  const Case cases[] = {
+      {"VELTRANE_SIM_TAPE", "/data/day.tape", nullptr,
+       [](auto& s) { return s.tapePath == "/data/day.tape"; }},
+      {"VELTRANE_SIM_SEED", "18446744073709551615", nullptr,
+       [](auto& s) { return s.market.seed == 18446744073709551615u; }},
+      {"VELTRANE_SIM_SEED", "18446744073709551616", "unsigned 64-bit", nullptr},
+      {"VELTRANE_SIM_SEED", "-1", "unsigned 64-bit", nullptr},
+      {"VELTRANE_SIM_INSTRUMENTS", " 600000:10.5 , 000001.SH:7 ", nullptr,
+       [](auto& s) {
+         auto& i = s.market.instruments;
+         return i.size() == 2 && i[0].code == "600000" && i[0].previousClose == 1050 &&
+                i[0].exchange == sim::Exchange::kShanghai && i[1].code == "000001" &&
+                i[1].exchange == sim::Exchange::kShanghai && i[1].previousClose == 700;
+       }},
+      {"VELTRANE_SIM_INSTRUMENTS", "300750", nullptr,
+       [](auto& s) {
+         auto& i = s.market.instruments;
+         return i.size() == 1 && i[0].exchange == sim::Exchange::kShenzhen &&
+                i[0].previousClose >= 500 && i[0].previousClose <= 8000;
+       }},
+      {"VELTRANE_SIM_INSTRUMENTS", "600000:10.523", "0.01 tick", nullptr},
+      {"VELTRANE_SIM_INSTRUMENTS", "600000:0.99", "between 1.00", nullptr},
+      {"VELTRANE_SIM_INSTRUMENTS", "60000", "six-digit", nullptr},
+      {"VELTRANE_SIM_INSTRUMENTS", "600000.SS", ".SH or .SZ", nullptr},
+      {"VELTRANE_SIM_INSTRUMENTS", "600000,600000", "listed twice", nullptr},
+      {"VELTRANE_SIM_INSTRUMENTS", "600000,", "empty entry", nullptr},
+      {"VELTRANE_SIM_SESSIONS", "093000-093010,1300-130030", nullptr,
+       [](auto& s) {
+         auto& x = s.market.sessions;
+         return x.size() == 2 && x[0].start == 34200000 && x[0].end == 34210000 &&
+                x[1].start == 46800000 && x[1].end == 46830000;
+       }},
+      {"VELTRANE_SIM_SESSIONS", "1130-0930", "ascending", nullptr},
+      {"VELTRANE_SIM_SESSIONS", "0930-1130,1100-1200", "ascending", nullptr},
+      {"VELTRANE_SIM_SESSIONS", "0960-1000", "ascending", nullptr},
+      {"VELTRANE_SIM_SNAPSHOT_MS", "500", nullptr,
+       [](auto& s) { return s.market.snapshotIntervalMs == 500; }},
+      {"VELTRANE_SIM_SNAPSHOT_MS", "99", "100 to 60000", nullptr},
+      {"VELTRANE_SIM_SNAPSHOT_MS", "1000.5", "100 to 60000", nullptr},
+      {"VELTRANE_SIM_TRADE_RATE", "0", nullptr,
+       [](auto& s) { return s.market.tradesPerInterval == 0; }},
+      {"VELTRANE_SIM_TRADE_RATE", "nan", "0 to 1000", nullptr},
+      {"VELTRANE_SIM_SPEED", "max", nullptr, [](auto& s) { return s.speed == 0; }},
+      {"VELTRANE_SIM_SPEED", "60", nullptr, [](auto& s) { return s.speed == 60; }},
+      {"VELTRANE_SIM_SPEED", "0", "\"max\" or a factor", nullptr},
+      {"VELTRANE_SIM_SPEED", "fast", "\"max\" or a factor", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + "=" + c.value);
+    Variables variables{{c.name, c.value}};
+    sim::FeedSettings settings;
+    std::string error;
+    bool loaded = sim::LoadFeedSettings(LookupIn(variables), settings, error);
+    if (c.refusal == nullptr) {
+      ASSERT_TRUE(loaded) << error;
+      EXPECT_TRUE(c.holds(settings));
+    } else {
+      EXPECT_FALSE(loaded);
+      EXPECT_NE(error.find(c.name), std::string::npos) << error;
+      EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+    }
+  }
+}
+
+TEST(FeedSettingsTest, ConfigFileFillsInAndTheEnvironmentWins) {
+  std::string path = ::testing::TempDir() + "feed" + std::to_string(getpid()) + ".conf";
+  std::ofstream(path) << "# a day of two stocks\n"
+                         "VELTRANE_SIM_INSTRUMENTS = 600000:10.00, 000001:12.00\n"
+                         "\n"
+                         "VELTRANE_SIM_SPEED=max   # as fast as it goes\n"
+                         "VELTRANE_SIM_SEED=5\n";
+  Variables variables{{"VELTRANE_SIM_CONFIG", path}, {"VELTRANE_SIM_SEED", "9"}};
+  sim::FeedSettings settings;
+  std::string error;
+  ASSERT_TRUE(sim::LoadFeedSettings(LookupIn(variables), settings, error)) << error;
+  EXPECT_EQ(settings.market.instruments.size(), 2u);
+  EXPECT_EQ(settings.speed, 0);
+  EXPECT_EQ(settings.market.seed, 9u);
+
+  std::ofstream(path) << "VELTRANE_SIM_SPEED=max\nVELTRANE_SIM_SPED=2\nnonsense\n";
+  EXPECT_FALSE(sim::LoadFeedSettings(LookupIn(variables), settings, error));
+  EXPECT_NE(error.find(path + ":2:"), std::string::npos) << error;
+  EXPECT_NE(error.find(path + ":3:"), std::string::npos) << error;
+
+  variables["VELTRANE_SIM_CONFIG"] = path + ".missing";
+  EXPECT_FALSE(sim::LoadFeedSettings(LookupIn(variables), settings, error));
+  EXPECT_NE(error.find(".missing"), std::string::npos) << error;
+  std::remove(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+// The generated market: the same settings give the same bytes, and the
+// market's rules hold over whole days, read back from the messages alone.
+
+#include "market_generator.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "quote.pb.h"
+
+namespace {
+
+using sim::Exchange;
+using sim::MarketGenerator;
+using sim::MarketSettings;
+using sim::QuoteMessage;
+
+std::vector<QuoteMessage> Day(const MarketSettings& settings) {
+  MarketGenerator generator(settings);
+  std::vector<QuoteMessage> messages;
+  while (generator.NextInterval(messages)) {
+  }
+  return messages;
+}
+
+std::string Bytes(const std::vector<QuoteMessage>& messages) {
+  std::string bytes;
+  for (const QuoteMessage& m : messages) {
+    bytes += std::string(m.typeName) + '|' + std::to_string(m.time) + '|' + m.code + '|' +
+             m.payload + '\n';
+  }
+  return bytes;
+}
+
+MarketSettings Settings(uint64_t seed, std::vector<sim::Instrument> instruments) {
+  MarketSettings settings;
+  settings.seed = seed;
+  settings.instruments = std::move(instruments);
+  return settings;
+}
+
+TEST(MarketGeneratorTest, SameSeedGivesTheSameBytes) {
+  MarketSettings settings = Settings(7, sim::DefaultInstruments());
+  settings.sessions = {{34200000, 35100000}};
+  std::string first = Bytes(Day(settings));
+  EXPECT_EQ(first, Bytes(Day(settings)));
+  settings.seed = 8;
+  EXPECT_NE(first, Bytes(Day(settings)));
+}
+
+// Another instrument in the list leaves the others' trades and books alone.
+TEST(MarketGeneratorTest, EachInstrumentHasADayOfItsOwn) {
+  MarketSettings one = Settings(3, {{"600000", Exchange::kShanghai, 1052}});
+  MarketSettings two = Settings(3, {{"000001", Exchange::kShenzhen, 1123}, one.instruments[0]});
+  one.sessions = two.sessions = {{34200000, 34500000}};
+  std::vector<QuoteMessage> alone = Day(one);
+  std::vector<QuoteMessage> together;
+  for (QuoteMessage& m : Day(two)) {
+    if (m.code == "600000") together.push_back(std::move(m));
+  }
+  EXPECT_EQ(Bytes(alone), Bytes(together));
+}
+
+// One level of a book as a snapshot shows it, in cents and shares.
+struct Level {
+  int64_t price;
+  int64_t volume;
+};
+
+struct Snapshot {
+  int64_t previousClose, open, high, low, last, volume, amount;
+  std::vector<Level> bids, asks;
+};
+
+int64_t Cents(double price) {
+  double cents = price * 100.0;
+  EXPECT_NEAR(cents, std::round(cents), 1e-6) << price << " is off the 0.01 tick";
+  return std::llround(cents);
+}
+
+template <class Message>
+void ReadLevels(const Message& m, Snapshot& s) {
+  const double askPrices[] = {m.askprice01(), m.askprice02(), m.askprice03(), m.askprice04(),
+                              m.askprice05(), m.askprice06(), m.askprice07(), m.askprice08(),
+                              m.askprice09(), m.askprice10()};
+  const double askVolumes[] = {
+      static_cast<double>(m.askvolume01()), static_cast<double>(m.askvolume02()),
+      static_cast<double>(m.askvolume03()), static_cast<double>(m.askvolume04()),
+      static_cast<double>(m.askvolume05()), static_cast<double>(m.askvolume06()),
+      static_cast<double>(m.askvolume07()), static_cast<double>(m.askvolume08()),
+      static_cast<double>(m.askvolume09()), static_cast<double>(m.askvolume10())};
+  const double bidPrices[] = {m.bidprice01(), m.bidprice02(), m.bidprice03(), m.bidprice04(),
+                              m.bidprice05(), m.bidprice06(), m.bidprice07(), m.bidprice08(),
+                              m.bidprice09(), m.bidprice10()};
+  const double bidVolumes[] = {
+      static_cast<double>(m.bidvolume01()), static_cast<double>(m.bidvolume02()),
+      static_cast<double>(m.bidvolume03()), static_cast<double>(m.bidvolume04()),
+      static_cast<double>(m.bidvolume05()), static_cast<double>(m.bidvolume06()),
+      static_cast<double>(m.bidvolume07()), static_cast<double>(m.bidvolume08()),
+      static_cast<double>(m.bidvolume09()), static_cast<double>(m.bidvolume10())};
+  // Levels are filled from the first; an empty one ends the side.
+  for (int k = 0; k < 10 && askVolumes[k] > 0; ++k) {
+    s.asks.push_back({Cents(askPrices[k]), std::llround(askVolumes[k])});
+  }
+  for (int k = 0; k < 10 && bidVolumes[k] > 0; ++k) {
+    s.bids.push_back({Cents(bidPrices[k]), std::llround(bidVolumes[k])});
+  }
+}
+
+template <class Message>
+Snapshot ReadSnapshot(const std::string& payload) {
+  Message m;
+  EXPECT_TRUE(m.ParseFromString(payload));
+  Snapshot s{Cents(m.precloseprice()),
+             Cents(m.openprice()),
+             Cents(m.highprice()),
+             Cents(m.lowprice()),
+             Cents(m.lastprice()),
+             static_cast<int64_t>(m.totalvolume()),
+             std::llround(m.totalamount() * 100.0),
+             {},
+             {}};
+  ReadLevels(m, s);
+  return s;
+}
+
+struct Trade {
+  int64_t price, volume;
+  bool buy;
+};
+
+template <class Message>
+Trade ReadTrade(const std::string& payload) {
+  Message m;
+  EXPECT_TRUE(m.ParseFromString(payload));
+  return {Cents(m.tradeprice()), static_cast<int64_t>(m.tradevolume()), m.buysellflag() == 1};
+}
+
+// What a reader of the feed knows of one instrument: its latest snapshot,
+// what the trades since then have taken from it, and their sums.
+struct Watch {
+  bool seen = false;
+  Snapshot book{};
+  int64_t volume = 0;  // since the day began, from the trades
+  int64_t amount = 0;
+  int64_t high = 0, low = 0, last = 0, open = 0;
+};
+
+void CheckSnapshot(const Snapshot& s, Watch& w, const std::string& code) {
+  SCOPED_TRACE(code);
+  int64_t upper = sim::UpperLimit(s.previousClose);
+  int64_t lower = sim::LowerLimit(s.previousClose);
+  ASSERT_LE(s.bids.size(), 10u);
+  for (size_t k = 0; k < s.bids.size(); ++k) {
+    EXPECT_GE(s.bids[k].price, lower);
+    EXPECT_EQ(s.bids[k].volume % 100, 0);
+    if (k > 0) {
+      EXPECT_LT(s.bids[k].price, s.bids[k - 1].price);
+    }
+  }
+  for (size_t k = 0; k < s.asks.size(); ++k) {
+    EXPECT_LE(s.asks[k].price, upper);
+    EXPECT_EQ(s.asks[k].volume % 100, 0);
+    if (k > 0) {
+      EXPECT_GT(s.asks[k].price, s.asks[k - 1].price);
+    }
+  }
+  EXPECT_TRUE(!s.bids.empty() || !s.asks.empty());
+  if (!s.bids.empty() && !s.asks.empty()) {
+    EXPECT_LT(s.bids[0].price, s.asks[0].price);
+  }
+  // Totals agree with the trades sent before the snapshot.
+  EXPECT_EQ(s.volume, w.volume);
+  EXPECT_EQ(s.amount, w.amount);
+  EXPECT_EQ(s.last, w.last);
+  EXPECT_EQ(s.open, w.open);
+  EXPECT_EQ(s.high, w.high);
+  EXPECT_EQ(s.low, w.low);
+  w.book = s;
+  w.seen = true;
+}
+
+// A trade takes the best level of the side its flag names that the trades
+// before it left volume on.
+void CheckTrade(const Trade& t, Watch& w, const std::string& code) {
+  SCOPED_TRACE(code);
+  ASSERT_TRUE(w.seen) << "a trade before the first snapshot";
+  std::vector<Level>& side = t.buy ? w.book.asks : w.book.bids;
+  auto best = side.begin();
+  while (best != side.end() && best->volume == 0) ++best;
+  ASSERT_NE(best, side.end()) << "a trade with no volume left on its side";
+  EXPECT_EQ(t.price, best->price);
+  EXPECT_GT(t.volume, 0);
+  EXPECT_LE(t.volume, best->volume);
+  best->volume -= t.volume;
+  w.volume += t.volume;
+  w.amount += t.price * t.volume;
+  if (w.open == 0) w.open = w.high = w.low = t.price;
+  w.high = std::max(w.high, t.price);
+  w.low = std::min(w.low, t.price);
+  w.last = t.price;
+}
+
+struct InvariantCase {
+  const char* name;
+  const char* instruments;
+  int64_t snapshotIntervalMs;
+  double tradesPerInterval;
+  bool wholeDay;
+  bool reachesLimits;  // a price band only ten ticks wide each way
+};
+
+constexpr InvariantCase kInvariantCases[] = {
+    {"default market, whole day",
+     "600000:10.52,600519:1688,601318:45.36,000001:11.23,"
+     "000858:138.5,300750:195.2",
+     3000, 4, true, false},
+    {"stocks at 1.00, heavy trading", "600100:1.00,000100:1.00", 3000, 30, true, true},
+    {"sweeping orders", "601988:4.25,002594:245.80", 1000, 200, false, false},
+};
+
+TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
+  for (const InvariantCase& c : kInvariantCases) {
+    SCOPED_TRACE(c.name);
+    MarketSettings settings;
+    std::string error;
+    ASSERT_TRUE(sim::ParseInstruments(c.instruments, 1, settings.instruments, error)) << error;
+    settings.snapshotIntervalMs = c.snapshotIntervalMs;
+    settings.tradesPerInterval = c.tradesPerInterval;
+    if (!c.wholeDay) settings.sessions = {{34200000, 36000000}};  // 09:30 to 10:00
+    std::map<std::string, Watch> watches;
+    int64_t previousTime = 0;
+    int64_t trades = 0;
+    int64_t limitTouches = 0;
+    for (const QuoteMessage& m : Day(settings)) {
+      ASSERT_GE(m.time, previousTime) << "messages out of time order";
+      previousTime = m.time;
+      Watch& w = watches[m.code];
+      std::string type = m.typeName;
+      if (type == "SSEL2_Quotation" || type == "SZSEL2_Quotation") {
+        Snapshot s = type == "SSEL2_Quotation"
+                         ? ReadSnapshot<lmvproto::SSEL2_Quotation>(m.payload)
+                         : ReadSnapshot<lmvproto::SZSEL2_Quotation>(m.payload);
+        if (s.bids.empty() || s.asks.empty() ||
+            s.bids.back().price == sim::LowerLimit(s.previousClose) ||
+            s.asks.back().price == sim::UpperLimit(s.previousClose)) {
+          ++limitTouches;
+        }
+        ASSERT_NO_FATAL_FAILURE(CheckSnapshot(s, w, m.code));
+      } else {
+        Trade t = type == "SSEL2_Transaction" ? ReadTrade<lmvproto::SSEL2_Transaction>(m.payload)
+                                              : ReadTrade<lmvproto::SZSEL2_Transaction>(m.payload);
+        ++trades;
+        ASSERT_NO_FATAL_FAILURE(CheckTrade(t, w, m.code));
+      }
+      if (HasFailure()) return;
+    }
+    EXPECT_GT(trades, 1000);
+    if (c.reachesLimits) {
+      EXPECT_GT(limitTouches, 0) << "the limits were never reached";
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+#!/bin/sh
+# The tape tool: generate is deterministic and honours both its options and
+# the feed's variables; dump and stats agree with each other and with the
+# market's sums; damaged tapes and bad commands fail with a reason.
+set -eu
+tool=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+for name in CONFIG TAPE SEED INSTRUMENTS SESSIONS SNAPSHOT_MS TRADE_RATE SPEED; do
+  unset "VELTRANE_SIM_$name"
+done
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+"$tool" generate "$dir/a.tape" --seed 3 --instruments 600000:10.52,000001:11.23 \
+  --sessions 0930-0940 > "$dir/out" || fail "generate"
+grep -q "for 2 instruments" "$dir/out" || fail "generate's summary: $(cat "$dir/out")"
+"$tool" generate "$dir/b.tape" --seed 3 --instruments 600000:10.52,000001:11.23 \
+  --sessions 0930-0940 > /dev/null
+cmp -s "$dir/a.tape" "$dir/b.tape" || fail "same options, different tapes"
+VELTRANE_SIM_SEED=3 VELTRANE_SIM_INSTRUMENTS=600000:10.52,000001:11.23 \
+  VELTRANE_SIM_SESSIONS=0930-0940 "$tool" generate "$dir/c.tape" > /dev/null
+cmp -s "$dir/a.tape" "$dir/c.tape" || fail "the variables and the options differ"
+"$tool" generate "$dir/d.tape" --seed 4 --instruments 600000:10.52,000001:11.23 \
+  --sessions 0930-0940 > /dev/null
+! cmp -s "$dir/a.tape" "$dir/d.tape" || fail "another seed, the same tape"
+
+"$tool" stats "$dir/a.tape" > "$dir/stats"
+messages=$(awk '$1 == "messages" { print $2 }' "$dir/stats")
+[ "$("$tool" dump "$dir/a.tape" | wc -l)" -eq "$messages" ] || fail "dump and stats count apart"
+# 201 snapshots each (every 3 s for 10 minutes, both ends included).
+[ "$(grep -c "SSEL2_Quotation" "$dir/stats" || true)" -eq 1 ] || fail "no snapshot line in stats"
+awk '$1 == "SSEL2_Quotation" && $2 != 201 { exit 1 }' "$dir/stats" || fail "snapshot count"
+# The traded volume of each code equals its last snapshot's total volume.
+awk '/^  [0-9][0-9][0-9][0-9][0-9][0-9] / { if ($4 != $5) exit 1; seen++ } END { exit seen == 2 ? 0 : 1 }' \
+  "$dir/stats" || fail "volumes disagree: $(cat "$dir/stats")"
+"$tool" dump "$dir/a.tape" --code 000001 --limit 5 > "$dir/dump"
+[ "$(wc -l < "$dir/dump")" -eq 5 ] || fail "--limit"
+grep -v -q " 000001 " "$dir/dump" && fail "--code let another code through"
+head -n 1 "$dir/dump" | grep -q "^09:30:00.000 SZSEL2_Quotation 000001 last=0.00 .* pre=11.23 .* bids=" \
+  || fail "first line: $(head -n 1 "$dir/dump")"
+
+head -c -1 "$dir/a.tape" > "$dir/cut.tape"
+if "$tool" stats "$dir/cut.tape" > /dev/null 2> "$dir/err"; then fail "a cut tape passed"; fi
+grep -q "cut short" "$dir/err" || fail "cut tape: $(cat "$dir/err")"
+if "$tool" generate "$dir/e.tape" --seed abc 2> "$dir/err"; then fail "--seed abc passed"; fi
+grep -q "VELTRANE_SIM_SEED='abc'" "$dir/err" || fail "bad seed: $(cat "$dir/err")"
+set +e
+"$tool" frobnicate "$dir/a.tape" 2> /dev/null
+[ $? -eq 2 ] || fail "an unknown command is not a usage error"
+"$tool" dump "$dir/a.tape" --colour 2> /dev/null
+[ $? -eq 2 ] || fail "an unknown option is not a usage error"
+echo "quotetape: all checks passed"

@@ -1,0 +1,198 @@
+// Tapes: what is written reads back the same, a damaged end is reported and
+// costs only the damaged record, and the feed finds each message's code.
+
+#include "tape.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "market_generator.h"
+#include "payload_fields.h"
+#include "quote.pb.h"
+#include "quote_messages.h"
+
+namespace {
+
+using sim::QuoteMessage;
+using sim::TapeStatus;
+using testing_support::Encode;
+
+std::string TempPath(const char* name) {
+  return ::testing::TempDir() + name + std::to_string(getpid()) + ".tape";
+}
+
+std::vector<QuoteMessage> ShortDay() {
+  sim::MarketSettings settings;
+  settings.sessions = {{34200000, 34260000}};
+  sim::MarketGenerator generator(settings);
+  std::vector<QuoteMessage> messages;
+  while (generator.NextInterval(messages)) {
+  }
+  return messages;
+}
+
+void WriteTape(const std::string& path, const std::vector<QuoteMessage>& messages) {
+  sim::TapeWriter writer;
+  std::string error;
+  ASSERT_TRUE(writer.Open(path, error)) << error;
+  for (const QuoteMessage& m : messages) ASSERT_TRUE(writer.Write(m));
+  ASSERT_TRUE(writer.Close(error)) << error;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void PutBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+TEST(TapeTest, RoundTripKeepsEveryMessageInOrder) {
+  std::vector<QuoteMessage> written = ShortDay();
+  ASSERT_GT(written.size(), 50u);
+  std::string path = TempPath("round");
+  WriteTape(path, written);
+  sim::TapeReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(path, error)) << error;
+  QuoteMessage read;
+  for (const QuoteMessage& m : written) {
+    ASSERT_EQ(reader.Next(read), TapeStatus::kRecord);
+    EXPECT_STREQ(read.typeName, m.typeName);
+    EXPECT_EQ(read.time, m.time);
+    EXPECT_EQ(read.payload, m.payload);
+    EXPECT_EQ(read.code, m.code);  // found again in the payload
+    EXPECT_EQ(read.kind, m.kind);
+  }
+  EXPECT_EQ(reader.Next(read), TapeStatus::kEnd);
+  std::remove(path.c_str());
+}
+
+// A writer that died leaves a cut record; those before it stand.
+TEST(TapeTest, CutRecordEndsTheTapeAndKeepsTheOthers) {
+  std::vector<QuoteMessage> written = ShortDay();
+  written.resize(3);
+  std::string path = TempPath("cut");
+  WriteTape(path, written);
+  std::string whole = FileBytes(path);
+  size_t lastRecord =
+      whole.size() - (2 + std::strlen(written[2].typeName) + 8 + 4 + written[2].payload.size());
+  for (size_t cut = lastRecord + 1; cut < whole.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    PutBytes(path, whole.substr(0, cut));
+    sim::TapeReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(path, error));
+    QuoteMessage m;
+    ASSERT_EQ(reader.Next(m), TapeStatus::kRecord);
+    ASSERT_EQ(reader.Next(m), TapeStatus::kRecord);
+    EXPECT_EQ(m.payload, written[1].payload);
+    EXPECT_EQ(reader.Next(m), TapeStatus::kTruncated);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(TapeTest, DamagedTapesAreRefusedOrStopped) {
+  const std::string header = std::string("VLTQTAPE") + std::string("\x01\0\0\0", 4);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool opens;
+    TapeStatus first;
+  };
+  const Case cases[] = {
+      {"empty file", "", false, TapeStatus::kEnd},
+      {"other magic", "VLTQTAPX" + header.substr(8), false, TapeStatus::kEnd},
+      {"later version", "VLTQTAPE" + std::string("\x02\0\0\0", 4), false, TapeStatus::kEnd},
+      {"header only", header, true, TapeStatus::kEnd},
+      {"type name of length 0", header + std::string("\0\0", 2), true, TapeStatus::kCorrupt},
+      {"payload of 4 GiB",
+       header + std::string("\x01\0X", 3) + std::string(8, '\0') + "\xff\xff\xff\xff", true,
+       TapeStatus::kCorrupt},
+      {"one byte of a record", header + "\x01", true, TapeStatus::kTruncated},
+  };
+  std::string path = TempPath("damaged");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PutBytes(path, c.bytes);
+    sim::TapeReader reader;
+    std::string error;
+    ASSERT_EQ(reader.Open(path, error), c.opens) << error;
+    if (!c.opens) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    QuoteMessage m;
+    EXPECT_EQ(reader.Next(m), c.first);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(PayloadFieldsTest, SymbolAndKindOfEachType) {
+  lmvproto::SSEL2_Index shIndex;
+  shIndex.set_symbol("000001");
+  shIndex.set_extra7(3100.5);
+  lmvproto::SZSEL2_Index szIndex;
+  szIndex.set_symbol("399001");
+  lmvproto::SSEL2_Static shStatic;
+  shStatic.set_symbol("600000");
+  shStatic.set_securityname("BANK");
+  lmvproto::SZSEL2_Static szStatic;
+  szStatic.set_symbol("000001");
+  lmvproto::SSEL2_Quotation noSymbol;
+  noSymbol.set_lastprice(1.5);
+  // Two Symbol fields: a parser keeps the last.
+  std::string twice = Encode(testing_support::ShanghaiTrade());
+  lmvproto::SSEL2_Transaction other;
+  other.set_symbol("600001");
+  twice += Encode(other);
+  // Field 5 of SSEL2_Quotation as a varint is not the Symbol.
+  std::string wrongWireType = "\x28\x07";
+
+  struct Case {
+    const char* type;
+    std::string payload;
+    bool found;
+    const char* code;
+    sim::FeedKind kind;
+  };
+  const Case cases[] = {
+      {"SSEL2_Quotation", Encode(testing_support::ShanghaiSnapshot()), true, "600000",
+       sim::kSnapshots},
+      {"SZSEL2_Quotation", Encode(testing_support::ShenzhenSnapshot()), true, "000001",
+       sim::kSnapshots},
+      {"SSEL2_Transaction", Encode(testing_support::ShanghaiTrade()), true, "600000", sim::kTrades},
+      {"SZSEL2_Transaction", Encode(testing_support::ShenzhenTrade()), true, "000001",
+       sim::kTrades},
+      {"SSEL2_Index", Encode(shIndex), true, "000001", sim::kSnapshots},
+      {"SZSEL2_Index", Encode(szIndex), true, "399001", sim::kSnapshots},
+      {"SSEL2_Static", Encode(shStatic), true, "600000", sim::kSnapshots},
+      {"SZSEL2_Static", Encode(szStatic), true, "000001", sim::kSnapshots},
+      {"SSEL2_Transaction", twice, true, "600001", sim::kTrades},
+      {"SSEL2_Quotation", Encode(noSymbol), false, "", sim::kSnapshots},
+      {"SSEL2_Quotation", wrongWireType, false, "", sim::kSnapshots},
+      {"SSEL2_Quotation", Encode(testing_support::ShanghaiSnapshot()).substr(0, 20), false, "",
+       sim::kSnapshots},
+      {"Empty", "", false, "", sim::kSnapshots},
+      {"ssel2_quotation", Encode(testing_support::ShanghaiSnapshot()), false, "", sim::kSnapshots},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + c.code);
+    std::string code = "unchanged";
+    EXPECT_EQ(sim::SymbolOf(c.type, c.payload, code), c.found);
+    if (c.found) {
+      EXPECT_EQ(code, c.code);
+    }
+    EXPECT_EQ(sim::KindOfType(c.type), c.kind);
+  }
+}
+
+}  // namespace
