@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace sim {
 namespace {
@@ -38,7 +39,9 @@ std::vector<std::string> CopyCodes(const TextList& list) {
   std::vector<std::string> codes;
   for (int64_t i = 0; i < list.count; ++i) {
     const TextView& text = list.items[i];
-    codes.emplace_back(text.data == nullptr ? "" : std::string(text.data, text.size));
+    // A code shorter than six characters comes padded with NULs.
+    size_t length = text.data == nullptr ? 0 : strnlen(text.data, static_cast<size_t>(text.size));
+    codes.emplace_back(text.data == nullptr ? "" : std::string(text.data, length));
   }
   return codes;
 }

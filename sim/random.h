@@ -6,6 +6,7 @@
 #ifndef VELTRANE_SIM_RANDOM_H
 #define VELTRANE_SIM_RANDOM_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string_view>
@@ -48,13 +49,14 @@ class Random {
     return failures;
   }
 
-  // Poisson by multiplying uniforms; fine for the small means used here.
+  // Poisson: by multiplying uniforms for small means, where that is exact,
+  // and by the normal approximation above 30, where the product of
+  // uniforms would underflow before reaching its limit.
   int64_t Poisson(double mean) {
+    if (mean > 30) return std::max<int64_t>(0, std::llround(mean + std::sqrt(mean) * Normal()));
     const double limit = std::exp(-mean);
     int64_t count = 0;
-    for (double product = Uniform(); product > limit && count < 10000; product *= Uniform()) {
-      ++count;
-    }
+    for (double product = Uniform(); product > limit; product *= Uniform()) ++count;
     return count;
   }
 

@@ -59,6 +59,22 @@ struct Fields {
   }
 };
 
+// Texts from a tape as they are, but with bytes that are not printable
+// ASCII as \xNN, so that every message stays on one line.
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += c;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+      out += escaped;
+    }
+  }
+  return out;
+}
+
 // Up to four decimals, at least two: 10.5 -> "10.50", 10.125 -> "10.125".
 std::string PriceText(double value) {
   char text[64];
@@ -109,7 +125,7 @@ std::string DescribeOther(const QuoteMessage& message) {
   VisitFields(message.payload, [&](const WireField& field) {
     text += (text.empty() ? "#" : " #") + std::to_string(field.number) + "=";
     if (field.wireType == 2) {
-      text += "\"" + std::string(field.bytes) + "\"";
+      text += "\"" + Printable(field.bytes) + "\"";
     } else {
       text += field.wireType == 1 ? PriceText(field.real) : std::to_string(field.integer);
     }
@@ -128,8 +144,8 @@ std::string ClockText(int64_t time) {
 
 std::string DescribeMessage(const QuoteMessage& message) {
   Fields fields(message.payload);
-  std::string line = ClockText(message.time) + " " + message.typeName + " " +
-                     (message.code.empty() ? "-" : message.code) + " ";
+  std::string line = ClockText(message.time) + " " + Printable(message.typeName) + " " +
+                     (message.code.empty() ? "-" : Printable(message.code)) + " ";
   if (const SnapshotLayout* layout = Find(kSnapshotLayouts, message.typeName)) {
     line += DescribeSnapshot(fields, *layout);
   } else if (const TradeLayout* layout = Find(kTradeLayouts, message.typeName)) {
@@ -180,15 +196,16 @@ std::string TapeStats::Report() const {
   report += line;
   report += "by type\n";
   for (const auto& [type, count] : types_) {
-    std::snprintf(line, sizeof line, "  %-20s %12" PRId64 "\n", type.c_str(), count);
+    std::snprintf(line, sizeof line, "  %-20s %12" PRId64 "\n", Printable(type).c_str(), count);
     report += line;
   }
   report +=
       "by code          snapshots       trades  traded volume  snapshot volume         last\n";
   for (const auto& [name, code] : codes_) {
     std::snprintf(line, sizeof line, "  %-12s %12" PRId64 " %12" PRId64 " %14s %16s %12s\n",
-                  name.c_str(), code.snapshots, code.trades, VolumeText(code.tradedVolume).c_str(),
-                  VolumeText(code.snapshotVolume).c_str(), PriceText(code.last).c_str());
+                  Printable(name).c_str(), code.snapshots, code.trades,
+                  VolumeText(code.tradedVolume).c_str(), VolumeText(code.snapshotVolume).c_str(),
+                  PriceText(code.last).c_str());
     report += line;
   }
   return report;

@@ -17,6 +17,7 @@
 #include "payload_fields.h"
 #include "quote.pb.h"
 #include "quote_messages.h"
+#include "tape_text.h"
 
 namespace {
 
@@ -193,6 +194,49 @@ TEST(PayloadFieldsTest, SymbolAndKindOfEachType) {
     }
     EXPECT_EQ(sim::KindOfType(c.type), c.kind);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TapeTextTest, OneReadableLinePerMessage) {
+  lmvproto::SSEL2_Index index;
+  index.set_symbol("000001");
+  index.set_extra4(7);
+  index.set_extra7(3100.25);
+  lmvproto::SSEL2_Transaction oddSymbol = testing_support::ShanghaiTrade();
+  oddSymbol.set_symbol("60\n000");
+  struct Case {
+    const char* type;
+    std::string payload;
+    const char* code;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"SSEL2_Transaction", Encode(testing_support::ShanghaiTrade()), "600000",
+       "09:30:01.500 SSEL2_Transaction 600000 B 300@12.34"},
+      {"SZSEL2_Transaction", Encode(testing_support::ShenzhenTrade()), "000001",
+       "09:30:01.500 SZSEL2_Transaction 000001 S 1500.5000@10.125"},
+      {"SSEL2_Index", Encode(index), "000001",
+       "09:30:01.500 SSEL2_Index 000001 #4=7 #6=\"000001\" #7=3100.25"},
+      {"SSEL2_Transaction", Encode(oddSymbol), "60\n000",
+       "09:30:01.500 SSEL2_Transaction 60\\x0A000 B 300@12.34"},
+      {"Empty", "", "", "09:30:01.500 Empty - (no fields)"},
+      {"SSEL2_Transaction", Encode(testing_support::ShanghaiTrade()).substr(0, 12), "",
+       "09:30:01.500 SSEL2_Transaction - S 0@0.00 (malformed payload)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    QuoteMessage m{c.type, 93001500, c.code, sim::KindOfType(c.type), c.payload};
+    EXPECT_EQ(sim::DescribeMessage(m), c.line);
+  }
+  QuoteMessage snapshot{"SZSEL2_Quotation", 145703250, "000001", sim::kSnapshots,
+                        Encode(testing_support::ShenzhenSnapshot())};
+  const std::string start =
+      "14:57:03.250 SZSEL2_Quotation 000001 last=10.125 open=10.01 high=10.20 low=9.95 "
+      "pre=10.00 volume=2500000000.4000 amount=25312500000.50 bids=10.12x1100,";
+  EXPECT_EQ(sim::DescribeMessage(snapshot).substr(0, start.size()), start);
 }
 
 }  // namespace
