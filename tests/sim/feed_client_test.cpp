@@ -118,7 +118,19 @@ TEST(FeedClientTest, SessionArrivesAsMarketRecords) {
   }
 
   ASSERT_EQ(api->ReqSubQuote(6, 0, 0, codes, 2, "", ""), 0);
-  ASSERT_TRUE(WaitUntil(spi, [](auto& events) { return CountOf(events, "OnRspSubQuote") == 2; }));
+  // Short codes reach the library with NUL padding, which is not part of them.
+  const char shortCodes[2][32] = {"1234", "56"};
+  ASSERT_EQ(api->ReqSubQuote(7, 1, 0, shortCodes, 2, "", ""), 0);
+  ASSERT_TRUE(WaitUntil(spi, [](auto& events) { return CountOf(events, "OnRspSubQuote") == 3; }));
+  std::vector<std::string> answers;
+  for (const SpiEvent& e : spi.Events()) {
+    if (e.op == "OnRspSubQuote") {
+      answers.push_back(std::to_string(e.values[0]) + " " + std::to_string(e.values[1]) + " " +
+                        std::to_string(e.values[5]) + " " + e.texts[2]);
+    }
+  }
+  EXPECT_EQ(answers,
+            (std::vector<std::string>{"5 1 0 OK", "6 0 0 OK", "7 1 2 unknown codes: 1234, 56"}));
   Corvane::ZR_QuantApi::deleteApi(api);
 }
 
