@@ -28,6 +28,16 @@ Integer Get(const unsigned char* bytes) {
 
 std::string Reason(const std::string& path) { return path + ": " + std::strerror(errno); }
 
+std::FILE* OpenBuffered(const std::string& path, const char* mode, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), mode);
+  if (file == nullptr) {
+    error = Reason(path);
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IOFBF, kBufferSize);
+  return file;
+}
+
 }  // namespace
 
 TapeWriter::~TapeWriter() {
@@ -35,12 +45,8 @@ TapeWriter::~TapeWriter() {
 }
 
 bool TapeWriter::Open(const std::string& path, std::string& error) {
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) {
-    error = Reason(path);
-    return false;
-  }
-  std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
+  file_ = OpenBuffered(path, "wb", error);
+  if (file_ == nullptr) return false;
   std::string header(kTapeMagic, sizeof kTapeMagic);
   Put<uint32_t>(header, kTapeVersion);
   failed_ = std::fwrite(header.data(), 1, header.size(), file_) != header.size();
@@ -83,12 +89,8 @@ TapeReader::~TapeReader() {
 }
 
 bool TapeReader::Open(const std::string& path, std::string& error) {
-  file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) {
-    error = Reason(path);
-    return false;
-  }
-  std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
+  file_ = OpenBuffered(path, "rb", error);
+  if (file_ == nullptr) return false;
   unsigned char header[sizeof kTapeMagic + 4];
   if (std::fread(header, 1, sizeof header, file_) != sizeof header ||
       std::memcmp(header, kTapeMagic, sizeof kTapeMagic) != 0) {
