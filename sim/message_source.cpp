@@ -38,17 +38,10 @@ class TapeSource : public MessageSource {
   }
 
   const QuoteMessage* Next() override {
-    switch (reader_.Next(message_)) {
-      case TapeStatus::kRecord:
-        return &message_;
-      case TapeStatus::kEnd:
-        return nullptr;
-      case TapeStatus::kTruncated:
-        problem_ = path_ + ": the last record is cut short; the replay ends before it";
-        return nullptr;
-      case TapeStatus::kCorrupt:
-        problem_ = path_ + ": a record with impossible lengths; the replay ends before it";
-        return nullptr;
+    TapeStatus status = reader_.Next(message_);
+    if (status == TapeStatus::kRecord) return &message_;
+    if (status != TapeStatus::kEnd) {
+      problem_ = path_ + ": " + TapeDamage(status) + "; the replay ends before it";
     }
     return nullptr;
   }

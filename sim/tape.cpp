@@ -84,6 +84,19 @@ bool TapeWriter::Close(std::string& error) {
   return true;
 }
 
+const char* TapeDamage(TapeStatus status) {
+  switch (status) {
+    case TapeStatus::kTruncated:
+      return "the last record is cut short";
+    case TapeStatus::kCorrupt:
+      return "a record with impossible lengths; the rest is unreadable";
+    case TapeStatus::kRecord:
+    case TapeStatus::kEnd:
+      break;
+  }
+  return "";
+}
+
 TapeReader::~TapeReader() {
   if (file_ != nullptr) std::fclose(file_);
 }

@@ -53,6 +53,10 @@ enum class TapeStatus {
   kCorrupt,    // a record's lengths are out of range; the rest is unreadable
 };
 
+// What went wrong for kTruncated and kCorrupt, e.g. "the last record is cut
+// short"; empty for the others.
+const char* TapeDamage(TapeStatus status);
+
 class TapeReader {
  public:
   TapeReader() = default;

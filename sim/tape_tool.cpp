@@ -121,19 +121,11 @@ int ReadTape(const std::string& path, Use use) {
   std::string error;
   if (!reader.Open(path, error)) return Fail(error);
   sim::QuoteMessage message;
-  while (true) {
-    switch (reader.Next(message)) {
-      case sim::TapeStatus::kRecord:
-        if (!use(message)) return 0;
-        continue;
-      case sim::TapeStatus::kEnd:
-        return 0;
-      case sim::TapeStatus::kTruncated:
-        return Fail(path + ": the last record is cut short");
-      case sim::TapeStatus::kCorrupt:
-        return Fail(path + ": a record with impossible lengths; the rest is unreadable");
-    }
+  sim::TapeStatus status;
+  while ((status = reader.Next(message)) == sim::TapeStatus::kRecord) {
+    if (!use(message)) return 0;
   }
+  return status == sim::TapeStatus::kEnd ? 0 : Fail(path + ": " + sim::TapeDamage(status));
 }
 
 int Dump(const std::string& path, const std::map<std::string, std::string>& options) {
