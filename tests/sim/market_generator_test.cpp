@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "quote.pb.h"
+#include "sim_days.h"
 
 namespace {
 
@@ -18,14 +19,7 @@ using sim::Exchange;
 using sim::MarketGenerator;
 using sim::MarketSettings;
 using sim::QuoteMessage;
-
-std::vector<QuoteMessage> Day(const MarketSettings& settings) {
-  MarketGenerator generator(settings);
-  std::vector<QuoteMessage> messages;
-  while (generator.NextInterval(messages)) {
-  }
-  return messages;
-}
+using testing_support::GenerateDay;
 
 std::string Bytes(const std::vector<QuoteMessage>& messages) {
   std::string bytes;
@@ -46,10 +40,10 @@ MarketSettings Settings(uint64_t seed, std::vector<sim::Instrument> instruments)
 TEST(MarketGeneratorTest, SameSeedGivesTheSameBytes) {
   MarketSettings settings = Settings(7, sim::DefaultInstruments());
   settings.sessions = {{34200000, 35100000}};
-  std::string first = Bytes(Day(settings));
-  EXPECT_EQ(first, Bytes(Day(settings)));
+  std::string first = Bytes(GenerateDay(settings));
+  EXPECT_EQ(first, Bytes(GenerateDay(settings)));
   settings.seed = 8;
-  EXPECT_NE(first, Bytes(Day(settings)));
+  EXPECT_NE(first, Bytes(GenerateDay(settings)));
 }
 
 // Another instrument in the list leaves the others' trades and books alone.
@@ -57,9 +51,9 @@ TEST(MarketGeneratorTest, EachInstrumentHasADayOfItsOwn) {
   MarketSettings one = Settings(3, {{"600000", Exchange::kShanghai, 1052}});
   MarketSettings two = Settings(3, {{"000001", Exchange::kShenzhen, 1123}, one.instruments[0]});
   one.sessions = two.sessions = {{34200000, 34500000}};
-  std::vector<QuoteMessage> alone = Day(one);
+  std::vector<QuoteMessage> alone = GenerateDay(one);
   std::vector<QuoteMessage> together;
-  for (QuoteMessage& m : Day(two)) {
+  for (QuoteMessage& m : GenerateDay(two)) {
     if (m.code == "600000") together.push_back(std::move(m));
   }
   EXPECT_EQ(Bytes(alone), Bytes(together));
@@ -236,7 +230,7 @@ TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
     int64_t previousTime = 0;
     int64_t trades = 0;
     int64_t limitTouches = 0;
-    for (const QuoteMessage& m : Day(settings)) {
+    for (const QuoteMessage& m : GenerateDay(settings)) {
       ASSERT_GE(m.time, previousTime) << "messages out of time order";
       previousTime = m.time;
       Watch& w = watches[m.code];

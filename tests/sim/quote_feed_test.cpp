@@ -17,9 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "market_generator.h"
 #include "quote.pb.h"
-#include "tape.h"
+#include "sim_days.h"
 
 namespace {
 
@@ -122,10 +121,7 @@ std::vector<QuoteMessage> TapeMessages() {
                           {"000001", sim::Exchange::kShenzhen, 1123},
                           {"600036", sim::Exchange::kShanghai, 3310}};
   settings.sessions = {{34200000, 34230000}};
-  sim::MarketGenerator generator(settings);
-  std::vector<QuoteMessage> messages;
-  while (generator.NextInterval(messages)) {
-  }
+  std::vector<QuoteMessage> messages = testing_support::GenerateDay(settings);
   lmvproto::SSEL2_Index index;
   index.set_symbol("000001");
   index.set_extra7(3100.25);
@@ -144,11 +140,7 @@ class QuoteFeedTest : public ::testing::Test {
   void SetUp() override {
     messages_ = TapeMessages();
     tapePath_ = ::testing::TempDir() + "feed" + std::to_string(getpid()) + ".tape";
-    sim::TapeWriter writer;
-    std::string error;
-    ASSERT_TRUE(writer.Open(tapePath_, error)) << error;
-    for (const QuoteMessage& m : messages_) ASSERT_TRUE(writer.Write(m));
-    ASSERT_TRUE(writer.Close(error)) << error;
+    testing_support::WriteTape(tapePath_, messages_);
   }
   void TearDown() override { std::remove(tapePath_.c_str()); }
 

@@ -17,6 +17,7 @@
 #include "payload_fields.h"
 #include "quote.pb.h"
 #include "quote_messages.h"
+#include "sim_days.h"
 #include "tape_text.h"
 
 namespace {
@@ -24,6 +25,7 @@ namespace {
 using sim::QuoteMessage;
 using sim::TapeStatus;
 using testing_support::Encode;
+using testing_support::WriteTape;
 
 std::string TempPath(const char* name) {
   return ::testing::TempDir() + name + std::to_string(getpid()) + ".tape";
@@ -32,19 +34,7 @@ std::string TempPath(const char* name) {
 std::vector<QuoteMessage> ShortDay() {
   sim::MarketSettings settings;
   settings.sessions = {{34200000, 34260000}};
-  sim::MarketGenerator generator(settings);
-  std::vector<QuoteMessage> messages;
-  while (generator.NextInterval(messages)) {
-  }
-  return messages;
-}
-
-void WriteTape(const std::string& path, const std::vector<QuoteMessage>& messages) {
-  sim::TapeWriter writer;
-  std::string error;
-  ASSERT_TRUE(writer.Open(path, error)) << error;
-  for (const QuoteMessage& m : messages) ASSERT_TRUE(writer.Write(m));
-  ASSERT_TRUE(writer.Close(error)) << error;
+  return testing_support::GenerateDay(settings);
 }
 
 std::string FileBytes(const std::string& path) {
