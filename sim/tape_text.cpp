@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
 #include "payload_fields.h"
 
@@ -41,13 +42,17 @@ const Layout* Find(const Layout (&layouts)[N], const char* type) {
   return nullptr;
 }
 
-// The last value of each field, as a parser keeps it.
+// The fields in wire order, and the last value of each, as a parser keeps it.
 struct Fields {
+  std::vector<WireField> inOrder;
   std::unordered_map<int, WireField> byNumber;
   bool whole = false;
 
   explicit Fields(const std::string& payload) {
-    whole = VisitFields(payload, [&](const WireField& field) { byNumber[field.number] = field; });
+    whole = VisitFields(payload, [&](const WireField& field) {
+      inOrder.push_back(field);
+      byNumber[field.number] = field;
+    });
   }
   // A number whichever way it is encoded (Shanghai volumes are varints,
   // Shenzhen's doubles); 0 when absent, as proto3 defaults.
@@ -120,16 +125,16 @@ std::string DescribeTrade(const Fields& f, const TradeLayout& l) {
          PriceText(f.Number(l.price));
 }
 
-std::string DescribeOther(const QuoteMessage& message) {
+std::string DescribeOther(const Fields& fields) {
   std::string text;
-  VisitFields(message.payload, [&](const WireField& field) {
+  for (const WireField& field : fields.inOrder) {
     text += (text.empty() ? "#" : " #") + std::to_string(field.number) + "=";
     if (field.wireType == 2) {
       text += "\"" + Printable(field.bytes) + "\"";
     } else {
       text += field.wireType == 1 ? PriceText(field.real) : std::to_string(field.integer);
     }
-  });
+  }
   return text.empty() ? "(no fields)" : text;
 }
 
@@ -151,7 +156,7 @@ std::string DescribeMessage(const QuoteMessage& message) {
   } else if (const TradeLayout* layout = Find(kTradeLayouts, message.typeName)) {
     line += DescribeTrade(fields, *layout);
   } else {
-    line += DescribeOther(message);
+    line += DescribeOther(fields);
   }
   if (!fields.whole) line += " (malformed payload)";
   return line;
