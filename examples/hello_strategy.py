@@ -1,8 +1,8 @@
 """hello_strategy: the smallest Python strategy on Ombrel. It creates the API
 with a callback object, logs in, subscribes to a code, places one order and
 queries its capital, printing every event that arrives within a second: the
-simulated feed's answers and its first snapshots and trades of 600000 (the
-trade stand-in answers nothing yet).
+simulated exchange's answers, its first snapshots and trades of 600000, and
+the order's rejection (12.34 is above the day's limit).
 
 Run it with scripts/demo, or by hand:
     PYTHONPATH=build/Ombrel /usr/bin/python3 examples/hello_strategy.py

@@ -13,10 +13,12 @@ namespace sim {
 namespace {
 
 constexpr const char* kConfig = "VELTRANE_SIM_CONFIG";
-constexpr const char* kNames[] = {"VELTRANE_SIM_TAPE",        "VELTRANE_SIM_SEED",
-                                  "VELTRANE_SIM_INSTRUMENTS", "VELTRANE_SIM_SESSIONS",
-                                  "VELTRANE_SIM_SNAPSHOT_MS", "VELTRANE_SIM_TRADE_RATE",
-                                  "VELTRANE_SIM_SPEED"};
+constexpr const char* kNames[] = {
+    "VELTRANE_SIM_TAPE",         "VELTRANE_SIM_SEED",        "VELTRANE_SIM_INSTRUMENTS",
+    "VELTRANE_SIM_SESSIONS",     "VELTRANE_SIM_SNAPSHOT_MS", "VELTRANE_SIM_TRADE_RATE",
+    "VELTRANE_SIM_SPEED",        "VELTRANE_SIM_USER",        "VELTRANE_SIM_PASSWORD",
+    "VELTRANE_SIM_CAPITAL",      "VELTRANE_SIM_ORDER_CODES", "VELTRANE_SIM_COMMISSION_BP",
+    "VELTRANE_SIM_STAMP_DUTY_BP"};
 
 std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t\r");
@@ -111,6 +113,38 @@ bool ParseSessions(const std::string& text, std::vector<Session>& out) {
   return true;
 }
 
+// Basis points with up to two decimals, as millionths: "2.5" -> 250.
+bool ParseBasisPoints(const std::string& text, int64_t& ppm) {
+  return ParseCents(text, ppm) && ppm <= 1000000;
+}
+
+template <class Given, class Complain>
+void LoadVenueSettings(const Given& given, const Complain& complain, VenueSettings& venue) {
+  std::string value;
+  given("VELTRANE_SIM_USER", venue.user);
+  given("VELTRANE_SIM_PASSWORD", venue.password);
+  if (given("VELTRANE_SIM_CAPITAL", value) &&
+      (!ParseCents(value, venue.capital) || venue.capital <= 0 || venue.capital > 10000000000000)) {
+    complain("VELTRANE_SIM_CAPITAL", value,
+             "expected yuan with at most two decimals, above 0 and up to 100000000000");
+  }
+  if (given("VELTRANE_SIM_ORDER_CODES", value)) {
+    if (value == "text" || value == "decimal") {
+      venue.decimalCodes = value == "decimal";
+    } else {
+      complain("VELTRANE_SIM_ORDER_CODES", value, "expected \"text\" or \"decimal\"");
+    }
+  }
+  const std::pair<const char*, int64_t*> rates[] = {
+      {"VELTRANE_SIM_COMMISSION_BP", &venue.commissionPpm},
+      {"VELTRANE_SIM_STAMP_DUTY_BP", &venue.stampDutyPpm}};
+  for (const auto& [name, ppm] : rates) {
+    if (given(name, value) && !ParseBasisPoints(value, *ppm)) {
+      complain(name, value, "expected basis points with at most two decimals, up to 10000");
+    }
+  }
+}
+
 }  // namespace
 
 const char* FromEnvironment(const char* name) { return std::getenv(name); }
@@ -174,6 +208,7 @@ bool LoadFeedSettings(const SettingLookup& lookup, FeedSettings& settings, std::
       complain("VELTRANE_SIM_SPEED", value, "expected \"max\" or a factor from 0.001 to 1000000");
     }
   }
+  LoadVenueSettings(given, complain, settings.venue);
   return error.empty();
 }
 

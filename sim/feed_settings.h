@@ -1,6 +1,7 @@
-// feed_settings.h: how the simulated feed is configured. Everything comes
-// from environment variables, or from a file that one of them names; with
-// none set the feed generates the default market in real time.
+// feed_settings.h: how the simulated exchange (feed and venue) is
+// configured. Everything comes from environment variables, or from a file
+// that one of them names; with none set the feed generates the default market
+// in real time and the venue keeps the demo account.
 //
 //   VELTRANE_SIM_CONFIG       a file of NAME=value lines with the names below
 //                             ('#' starts a comment); the environment wins
@@ -11,6 +12,12 @@
 //   VELTRANE_SIM_SNAPSHOT_MS  snapshot interval in ms, 100..60000 (default 3000)
 //   VELTRANE_SIM_TRADE_RATE   mean trades per instrument and interval (default 4)
 //   VELTRANE_SIM_SPEED        "max", or a factor of real time (default 1)
+//   VELTRANE_SIM_USER         the venue's account (default demo)
+//   VELTRANE_SIM_PASSWORD     its password (default demo)
+//   VELTRANE_SIM_CAPITAL      its cash at the start, in yuan (default 1000000)
+//   VELTRANE_SIM_ORDER_CODES  "text" (login result 0) or "decimal" (1); default text
+//   VELTRANE_SIM_COMMISSION_BP  commission on both sides, basis points (default 2.5)
+//   VELTRANE_SIM_STAMP_DUTY_BP  stamp duty on sells, basis points (default 5)
 
 #ifndef VELTRANE_SIM_FEED_SETTINGS_H
 #define VELTRANE_SIM_FEED_SETTINGS_H
@@ -19,6 +26,7 @@
 #include <string>
 
 #include "market_generator.h"
+#include "venue.h"
 
 namespace sim {
 
@@ -26,6 +34,7 @@ struct FeedSettings {
   MarketSettings market;
   std::string tapePath;  // empty: generate the market
   double speed = 1.0;    // 0: as fast as possible
+  VenueSettings venue;
 };
 
 // Looks a variable up by name; null when it is not set.

@@ -25,6 +25,23 @@ constexpr SymbolField kSymbolFields[] = {
     {"SSEL2_Static", 3},       {"SZSEL2_Static", 3},
 };
 
+constexpr SnapshotLayout kSnapshotLayouts[] = {
+    {"SSEL2_Quotation", 5, 6, 7, 8, 9, 10, 15, 16, 47, 80},
+    {"SZSEL2_Quotation", 4, 6, 7, 9, 10, 8, 16, 17, 28, 63},
+};
+constexpr TradeLayout kTradeLayouts[] = {
+    {"SSEL2_Transaction", 7, 8, 9, 13},
+    {"SZSEL2_Transaction", 7, 10, 11, 12},
+};
+
+template <class Layout, size_t N>
+const Layout* Find(const Layout (&layouts)[N], std::string_view type) {
+  for (const Layout& layout : layouts) {
+    if (type == layout.type) return &layout;
+  }
+  return nullptr;
+}
+
 bool EndsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
@@ -101,6 +118,29 @@ bool VisitFields(std::string_view payload, const std::function<void(const WireFi
   }
   // ReadTag gives 0 both at the end and on a bad tag; only the end is whole.
   return in.ConsumedEntireMessage() && in.CurrentPosition() == static_cast<int>(payload.size());
+}
+
+FieldTable::FieldTable(std::string_view payload) {
+  whole = VisitFields(payload, [&](const WireField& field) {
+    inOrder.push_back(field);
+    byNumber[field.number] = field;
+  });
+}
+
+double FieldTable::Number(int number) const {
+  auto found = byNumber.find(number);
+  if (found == byNumber.end()) return 0;
+  return found->second.wireType == WireFormatLite::WIRETYPE_FIXED64
+             ? found->second.real
+             : static_cast<double>(found->second.integer);
+}
+
+const SnapshotLayout* FindSnapshotLayout(std::string_view typeName) {
+  return Find(kSnapshotLayouts, typeName);
+}
+
+const TradeLayout* FindTradeLayout(std::string_view typeName) {
+  return Find(kTradeLayouts, typeName);
 }
 
 }  // namespace sim

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "quote_message.h"
 
@@ -36,6 +38,36 @@ struct WireField {
 // Calls `visit` for each field in order; false if the payload is malformed
 // (the fields before the fault have been visited).
 bool VisitFields(std::string_view payload, const std::function<void(const WireField&)>& visit);
+
+// The fields of a payload in wire order, and the last value of each, as a
+// parser keeps it.
+struct FieldTable {
+  std::vector<WireField> inOrder;
+  std::unordered_map<int, WireField> byNumber;
+  bool whole = false;  // false if the payload is malformed
+
+  explicit FieldTable(std::string_view payload);
+
+  // A number whichever way it is encoded (Shanghai volumes are varints,
+  // Shenzhen's doubles); 0 when absent, as proto3 defaults.
+  double Number(int number) const;
+};
+
+// Where the snapshot and trade layouts keep the fields the simulator reads.
+// A snapshot's levels are three fields apart, each volume after its price.
+constexpr int kLevels = 10;
+struct SnapshotLayout {
+  const char* type;
+  int symbol, preClose, open, high, low, last, volume, amount, firstAsk, firstBid;
+};
+struct TradeLayout {
+  const char* type;
+  int symbol, price, volume, flag;  // flag 1: the buyer took the asks
+};
+
+// Null for a type of another kind.
+const SnapshotLayout* FindSnapshotLayout(std::string_view typeName);
+const TradeLayout* FindTradeLayout(std::string_view typeName);
 
 }  // namespace sim
 

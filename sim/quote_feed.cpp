@@ -52,17 +52,21 @@ QuoteFeed::QuoteFeed(FeedSettings settings, std::string settingsError)
 QuoteFeed::~QuoteFeed() { Stop(); }
 
 void QuoteFeed::SetCallbacks(const QuoteCallbacks& table) {
-  Post({Command::kCallbacks, table, 0, 0, {}});
+  Post({Command::kCallbacks, table, 0, 0, {}, {}});
 }
 
-void QuoteFeed::Login() { Post({Command::kLogin, {}, 0, 0, {}}); }
+void QuoteFeed::Login() { Post({Command::kLogin, {}, 0, 0, {}, {}}); }
 
 void QuoteFeed::Subscribe(int64_t reqId, int64_t kinds, std::vector<std::string> codes) {
-  Post({Command::kSubscribe, {}, reqId, kinds, std::move(codes)});
+  Post({Command::kSubscribe, {}, reqId, kinds, std::move(codes), {}});
 }
 
 void QuoteFeed::Unsubscribe(int64_t reqId, std::vector<std::string> codes) {
-  Post({Command::kUnsubscribe, {}, reqId, 0, std::move(codes)});
+  Post({Command::kUnsubscribe, {}, reqId, 0, std::move(codes), {}});
+}
+
+void QuoteFeed::Post(std::function<void()> task) {
+  Post({Command::kTask, {}, 0, 0, {}, std::move(task)});
 }
 
 void QuoteFeed::Stop() {
@@ -122,15 +126,33 @@ void QuoteFeed::Apply(Command& command) {
       return AnswerSubscribe(command);
     case Command::kUnsubscribe:
       return AnswerUnsubscribe(command);
+    case Command::kTask:
+      // A task that fails (out of memory) is dropped; the feed goes on.
+      try {
+        command.task();
+      } catch (const std::exception& failure) {
+        Warn(std::string("a request failed: ") + failure.what());
+      }
+      return;
   }
 }
 
-void QuoteFeed::AnswerLogin() {
+bool QuoteFeed::OpenSource() {
   if (settingsError_.empty() && source_ == nullptr && sourceError_.empty()) {
-    source_ = OpenSource(settings_, sourceError_);
+    source_ = sim::OpenSource(settings_, sourceError_);
     if (!sourceError_.empty()) Warn(sourceError_);
   }
-  loggedIn_ = source_ != nullptr;
+  return source_ != nullptr;
+}
+
+void QuoteFeed::StartDay() {
+  if (dayStarted_ || source_ == nullptr) return;
+  dayStarted_ = true;
+  startedAt_ = std::chrono::steady_clock::now();
+}
+
+void QuoteFeed::AnswerLogin() {
+  loggedIn_ = OpenSource();
   Call(callbacks_.onLogin, 0, loggedIn_ ? kAnswerOk : kLoginRefused);
 }
 
@@ -149,10 +171,7 @@ void QuoteFeed::AnswerSubscribe(const Command& command) {
     if (command.kinds & kSnapshots) subscription.reqId[0] = reqId;
     if (command.kinds & kTrades) subscription.reqId[1] = reqId;
   }
-  if (!dayStarted_) {
-    dayStarted_ = true;
-    startedAt_ = std::chrono::steady_clock::now();
-  }
+  StartDay();
   if (unknown.empty()) return Call(callbacks_.onSubscribe, reqId, kAnswerOk, "OK");
   std::string text = "unknown codes: " + unknown;
   Call(callbacks_.onSubscribe, reqId, kUnknownCodes, text.c_str());
@@ -173,6 +192,7 @@ void QuoteFeed::Replay(std::unique_lock<std::mutex>& lock) {
     if (held_ == nullptr && (held_ = source_->Next()) == nullptr) {
       dayOver_ = true;
       if (std::string problem = source_->Problem(); !problem.empty()) Warn(problem);
+      if (listener_ != nullptr) listener_->OnClose();
       break;
     }
     if (settings_.speed > 0 && !WaitForTimeOf(*held_)) break;
@@ -201,6 +221,11 @@ bool QuoteFeed::WaitForTimeOf(const QuoteMessage& message) {
 }
 
 void QuoteFeed::Deliver(const QuoteMessage& message) {
+  Send(message);
+  if (listener_ != nullptr) listener_->OnMarket(message);
+}
+
+void QuoteFeed::Send(const QuoteMessage& message) {
   if (message.code.empty()) return;
   auto found = subscriptions_.find(message.code);
   if (found == subscriptions_.end() || (found->second.kinds & message.kind) == 0) return;

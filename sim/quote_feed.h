@@ -24,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -59,6 +60,19 @@ class QuoteFeed {
   void Subscribe(int64_t reqId, int64_t kinds, std::vector<std::string> codes);
   void Unsubscribe(int64_t reqId, std::vector<std::string> codes);
 
+  // Set before the first request; called on the feed's thread.
+  void SetListener(MarketListener* listener) { listener_ = listener; }
+
+  // Runs `task` on the feed's thread, in turn with the requests.
+  void Post(std::function<void()> task);
+
+  // On the feed's thread only. Opens the message source if it is not open;
+  // false, with the reason on standard error, if it cannot be.
+  bool OpenSource();
+  // On the feed's thread only: starts the market's day if it has not
+  // started and the source is open.
+  void StartDay();
+
   // Ends the feed's thread after the callback it is running, if any, returns;
   // nothing is sent afterwards. Safe from inside a callback, where it returns
   // at once and the thread ends when the callback does.
@@ -66,11 +80,12 @@ class QuoteFeed {
 
  private:
   struct Command {
-    enum Type { kCallbacks, kLogin, kSubscribe, kUnsubscribe } type;
+    enum Type { kCallbacks, kLogin, kSubscribe, kUnsubscribe, kTask } type;
     QuoteCallbacks table;
     int64_t reqId;
     int64_t kinds;
     std::vector<std::string> codes;
+    std::function<void()> task;
   };
   struct Subscription {
     int64_t kinds = 0;
@@ -87,6 +102,7 @@ class QuoteFeed {
   void Replay(std::unique_lock<std::mutex>& lock);
   bool WaitForTimeOf(const QuoteMessage& message);
   void Deliver(const QuoteMessage& message);
+  void Send(const QuoteMessage& message);
 
   const FeedSettings settings_;
   const std::string settingsError_;
@@ -100,6 +116,7 @@ class QuoteFeed {
 
   // The feed thread's own state.
   QuoteCallbacks callbacks_{};
+  MarketListener* listener_ = nullptr;
   bool loggedIn_ = false;
   std::unique_ptr<MessageSource> source_;
   std::string sourceError_;

@@ -20,6 +20,15 @@ struct QuoteMessage {
   std::string payload;  // the protobuf message
 };
 
+// Sees every message of the market on the feed's thread, after the feed has
+// sent it to its subscribers, and the end of the day.
+class MarketListener {
+ public:
+  virtual ~MarketListener() = default;
+  virtual void OnMarket(const QuoteMessage& message) = 0;
+  virtual void OnClose() = 0;
+};
+
 // Exchange times HHMMSSmmm to milliseconds after midnight and back.
 inline int64_t MillisecondsOfDay(int64_t time) {
   return time / 10000000 * 3600000 + time / 100000 % 100 * 60000 + time % 100000;

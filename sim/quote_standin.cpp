@@ -1,37 +1,17 @@
 // Stand-in for the outside Level-2 quote library, built as libquote.so with
-// the vendor library's C interface: a simulated feed that replays a tape or
-// generates a market (see feed_settings.h for its configuration and
-// quote_feed.h for its answers).
+// the vendor library's C interface: the simulated exchange's feed, which
+// replays a tape or generates a market (see feed_settings.h for its
+// configuration and quote_feed.h for its answers).
 
-#include <cstdio>
-#include <cstdlib>
-
-#include "feed_settings.h"
+#include "exchange.h"
 #include "libquote.h"
-#include "quote_feed.h"
 
 namespace {
 
 constexpr int64_t kQueued = 0;
 constexpr int64_t kRefused = -1;
 
-// One feed for the process, made on first use. It is never destroyed, so a
-// late call from another thread during exit finds it; its thread is stopped
-// at exit, before the objects of whoever made the first request go away.
-sim::QuoteFeed& Feed() {
-  static sim::QuoteFeed* feed = [] {
-    sim::FeedSettings settings;
-    std::string error;
-    if (!sim::LoadFeedSettings(sim::FromEnvironment, settings, error)) {
-      std::fprintf(stderr, "libquote (simulated feed): every login will be refused:\n%s",
-                   error.c_str());
-    }
-    auto* made = new sim::QuoteFeed(std::move(settings), std::move(error));
-    std::atexit([] { Feed().Stop(); });
-    return made;
-  }();
-  return *feed;
-}
+sim::QuoteFeed& Feed() { return sim::SharedExchange().feed(); }
 
 bool IsWellFormed(const TextList* codes) {
   if (codes == nullptr || codes->count < 0 || (codes->count > 0 && codes->items == nullptr)) {

@@ -6,63 +6,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
-#include <vector>
 
 #include "payload_fields.h"
 
 namespace sim {
 namespace {
-
-// Where a snapshot layout keeps its fields. Each level is three fields
-// apart; its volume follows its price.
-struct SnapshotLayout {
-  const char* type;
-  int symbol, preClose, open, high, low, last, volume, amount, firstAsk, firstBid;
-};
-constexpr SnapshotLayout kSnapshotLayouts[] = {
-    {"SSEL2_Quotation", 5, 6, 7, 8, 9, 10, 15, 16, 47, 80},
-    {"SZSEL2_Quotation", 4, 6, 7, 9, 10, 8, 16, 17, 28, 63},
-};
-
-struct TradeLayout {
-  const char* type;
-  int symbol, price, volume, flag;
-};
-constexpr TradeLayout kTradeLayouts[] = {
-    {"SSEL2_Transaction", 7, 8, 9, 13},
-    {"SZSEL2_Transaction", 7, 10, 11, 12},
-};
-
-template <class Layout, size_t N>
-const Layout* Find(const Layout (&layouts)[N], const char* type) {
-  for (const Layout& layout : layouts) {
-    if (std::strcmp(layout.type, type) == 0) return &layout;
-  }
-  return nullptr;
-}
-
-// The fields in wire order, and the last value of each, as a parser keeps it.
-struct Fields {
-  std::vector<WireField> inOrder;
-  std::unordered_map<int, WireField> byNumber;
-  bool whole = false;
-
-  explicit Fields(const std::string& payload) {
-    whole = VisitFields(payload, [&](const WireField& field) {
-      inOrder.push_back(field);
-      byNumber[field.number] = field;
-    });
-  }
-  // A number whichever way it is encoded (Shanghai volumes are varints,
-  // Shenzhen's doubles); 0 when absent, as proto3 defaults.
-  double Number(int number) const {
-    auto found = byNumber.find(number);
-    if (found == byNumber.end()) return 0;
-    return found->second.wireType == 1 ? found->second.real
-                                       : static_cast<double>(found->second.integer);
-  }
-};
 
 // Texts from a tape as they are, but with bytes that are not printable
 // ASCII as \xNN, so that every message stays on one line.
@@ -101,9 +49,9 @@ std::string VolumeText(double value) {
   return text;
 }
 
-std::string Levels(const Fields& fields, int first) {
+std::string Levels(const FieldTable& fields, int first) {
   std::string text;
-  for (int k = 0; k < 10; ++k) {
+  for (int k = 0; k < kLevels; ++k) {
     double volume = fields.Number(first + 3 * k + 1);
     if (volume == 0) continue;
     text += (text.empty() ? "" : ",") + PriceText(fields.Number(first + 3 * k)) + "x" +
@@ -112,7 +60,7 @@ std::string Levels(const Fields& fields, int first) {
   return text.empty() ? "-" : text;
 }
 
-std::string DescribeSnapshot(const Fields& f, const SnapshotLayout& l) {
+std::string DescribeSnapshot(const FieldTable& f, const SnapshotLayout& l) {
   return "last=" + PriceText(f.Number(l.last)) + " open=" + PriceText(f.Number(l.open)) +
          " high=" + PriceText(f.Number(l.high)) + " low=" + PriceText(f.Number(l.low)) +
          " pre=" + PriceText(f.Number(l.preClose)) + " volume=" + VolumeText(f.Number(l.volume)) +
@@ -120,12 +68,12 @@ std::string DescribeSnapshot(const Fields& f, const SnapshotLayout& l) {
          " asks=" + Levels(f, l.firstAsk);
 }
 
-std::string DescribeTrade(const Fields& f, const TradeLayout& l) {
+std::string DescribeTrade(const FieldTable& f, const TradeLayout& l) {
   return std::string(f.Number(l.flag) == 1 ? "B " : "S ") + VolumeText(f.Number(l.volume)) + "@" +
          PriceText(f.Number(l.price));
 }
 
-std::string DescribeOther(const Fields& fields) {
+std::string DescribeOther(const FieldTable& fields) {
   std::string text;
   for (const WireField& field : fields.inOrder) {
     text += (text.empty() ? "#" : " #") + std::to_string(field.number) + "=";
@@ -148,12 +96,12 @@ std::string ClockText(int64_t time) {
 }
 
 std::string DescribeMessage(const QuoteMessage& message) {
-  Fields fields(message.payload);
+  FieldTable fields(message.payload);
   std::string line = ClockText(message.time) + " " + Printable(message.typeName) + " " +
                      (message.code.empty() ? "-" : Printable(message.code)) + " ";
-  if (const SnapshotLayout* layout = Find(kSnapshotLayouts, message.typeName)) {
+  if (const SnapshotLayout* layout = FindSnapshotLayout(message.typeName)) {
     line += DescribeSnapshot(fields, *layout);
-  } else if (const TradeLayout* layout = Find(kTradeLayouts, message.typeName)) {
+  } else if (const TradeLayout* layout = FindTradeLayout(message.typeName)) {
     line += DescribeTrade(fields, *layout);
   } else {
     line += DescribeOther(fields);
@@ -169,15 +117,15 @@ void TapeStats::Add(const QuoteMessage& message) {
   payloadBytes_ += static_cast<int64_t>(message.payload.size());
   lastTime_ = message.time;
   ++types_[message.typeName];
-  Fields fields(message.payload);
+  FieldTable fields(message.payload);
   if (!fields.whole) ++unreadable_;
   if (message.code.empty()) return;
   PerCode& code = codes_[message.code];
-  if (const SnapshotLayout* layout = Find(kSnapshotLayouts, message.typeName)) {
+  if (const SnapshotLayout* layout = FindSnapshotLayout(message.typeName)) {
     ++code.snapshots;
     code.snapshotVolume = fields.Number(layout->volume);
     if (double last = fields.Number(layout->last); last != 0) code.last = last;
-  } else if (const TradeLayout* layout = Find(kTradeLayouts, message.typeName)) {
+  } else if (const TradeLayout* layout = FindTradeLayout(message.typeName)) {
     ++code.trades;
     code.tradedVolume += fields.Number(layout->volume);
     code.last = fields.Number(layout->price);

@@ -1,0 +1,202 @@
+"""paper_strategy: a small trend-following strategy on Ombrel, paper trading
+against the simulated exchange of the stand-ins.
+
+It subscribes to three stocks, buys 1000 shares at the best ask when a fast
+average of the mid price rises above a slow one, and sells the position at the
+best bid when it falls below, one order at a time per stock. When the market
+falls quiet (the simulated day is over), or after a minute, it queries its
+positions and capital, prints a summary and, where matplotlib is installed,
+draws the prices with its buys and sells into paper_strategy.png.
+
+Run it with scripts/demo, which shortens the simulated day, or by hand:
+    VELTRANE_SIM_SESSIONS=0930-1000 VELTRANE_SIM_SPEED=120 \\
+    PYTHONPATH=build/Ombrel /usr/bin/python3 examples/paper_strategy.py
+"""
+
+import os
+import sys
+import threading
+import time
+
+import Ombrel
+
+CODES = ["600000.SH", "000001.SZ", "601318.SH"]
+LOT = 1000
+FAST, SLOW, BAND = 0.3, 0.05, 0.0005
+FINISHED = (6, -8, -9)  # filled, rejected, cancelled or expired
+
+
+class Stock:
+    def __init__(self):
+        self.fast = self.slow = None
+        self.position = 0
+        self.pending = False  # an order is working; wait for its end
+        self.prices = []  # (time of day in hours, mid price)
+        self.fills = []  # (time of day in hours, price, "buy" or "sell")
+
+
+def hours(text):
+    """'2026-12-08 09:31:03.000000' or '09:31:03.000' -> hours after midnight."""
+    clock = text.split(" ")[-1]
+    h, m, s = clock.split(":")
+    return int(h) + int(m) / 60 + float(s) / 3600
+
+
+class Strategy(Ombrel.QuantCallBack):
+    """Each method runs on Ombrel's dispatcher thread, one event at a time; the
+    event's data are in self.rspdict, self.errorid and self.isend."""
+
+    def __init__(self):
+        Ombrel.QuantCallBack.__init__(self)
+        self.stocks = {code: Stock() for code in CODES}
+        self.next_request = 100
+        self.orders = 0
+        self.fill_count = 0
+        self.capital = []  # (available, total) per answer
+        self.positions = {}
+        self.positions_done = False
+        self.last_market = None
+        self.answered = threading.Condition()
+
+    # Answers this strategy has no use for; Ombrel calls a method for every
+    # event, so each needs one.
+    def RtnConnect(self):
+        pass
+
+    RtnUserInfo = RtnRspSubQuote = RtnRspOrderInsert = RtnRspOrderDelete = RtnConnect
+
+    def RtnLoginWarn(self):
+        print(f"login refused: status {self.rspdict.get('pInfo')}")
+
+    def RtnMarket(self):
+        book = self.rspdict
+        self.last_market = time.monotonic()
+        bid, ask = book["nBidPrice"][0], book["nAskPrice"][0]
+        if bid <= 0 or ask <= 0 or book["szWindCode"] not in self.stocks:
+            return
+        stock = self.stocks[book["szWindCode"]]
+        mid = (bid + ask) / 2
+        stock.prices.append((hours(book["szDatetime"]), mid / 10000))
+        if stock.slow is None:
+            stock.fast = stock.slow = mid
+        stock.fast += FAST * (mid - stock.fast)
+        stock.slow += SLOW * (mid - stock.slow)
+        if stock.pending:
+            return
+        if stock.position == 0 and stock.fast > stock.slow * (1 + BAND):
+            self.place(book["szCode"], 1, ask, LOT, stock)
+        elif stock.position > 0 and stock.fast < stock.slow * (1 - BAND):
+            self.place(book["szCode"], 2, bid, stock.position, stock)
+
+    def place(self, code, trade_type, price, volume, stock):
+        self.next_request += 1
+        result = Ombrel.PyQuantApi.OrderInsert(
+            {"nReqId": self.next_request, "szContractCode": code, "nTradeType": trade_type,
+             "nOrderPrice": price, "nOrderVol": volume})
+        if result == 0:
+            stock.pending = True
+            self.orders += 1
+
+    def RtnOrderMatchNotice(self):
+        match = self.rspdict
+        stock = self.stocks.setdefault(match["szContractCode"], Stock())
+        buy = match["nTradeType"] == 1
+        stock.position += match["nMatchVol"] if buy else -match["nMatchVol"]
+        price = match["nMatchPrice"] / 10000
+        stock.fills.append((hours(match["szMatchTime"]), price, "buy" if buy else "sell"))
+        self.fill_count += 1
+        print(f"{match['szMatchTime']} {'bought' if buy else 'sold  '} "
+              f"{match['szContractCode']} {match['nMatchVol']} @ {price:.2f} "
+              f"(order {match['nOrderId']})")
+
+    def RtnOrderStatusChangeNotice(self):
+        order = self.rspdict
+        if order["nStatus"] in FINISHED and order["szContractCode"] in self.stocks:
+            self.stocks[order["szContractCode"]].pending = False
+        if order["nStatus"] == -8:
+            print(f"order rejected: {order['errDesc']}")
+
+    def RtnRspQryPosition(self):
+        row = self.rspdict
+        with self.answered:
+            if row["szContractCode"]:
+                self.positions[row["szContractCode"]] = row["nPosition"]
+            if self.isend:
+                self.positions_done = True
+                self.answered.notify_all()
+
+    def RtnQryAccountMaxEntrustCount(self):
+        with self.answered:
+            self.capital.append((self.rspdict["nAvailableCaptial"],
+                                 self.rspdict["nTotalCaptial"]))
+            self.answered.notify_all()
+
+    def await_answers(self, done):
+        with self.answered:
+            return self.answered.wait_for(done, timeout=5)
+
+    def wait_for_the_close(self):
+        """Until no market event has come for two seconds, or a minute."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            time.sleep(0.2)
+            if self.last_market is not None and time.monotonic() - self.last_market > 2:
+                return
+
+
+def draw(strategy, path):
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib is not installed: no chart")
+        return
+    figure, axes = plt.subplots(len(CODES), 1, figsize=(10, 3 * len(CODES)), sharex=True)
+    for axis, code in zip(axes, CODES):
+        stock = strategy.stocks[code]
+        if stock.prices:
+            axis.plot(*zip(*stock.prices), linewidth=0.8, label="mid price")
+        for side, marker, colour in (("buy", "^", "green"), ("sell", "v", "red")):
+            points = [(t, p) for t, p, s in stock.fills if s == side]
+            if points:
+                axis.scatter(*zip(*points), marker=marker, color=colour, s=60, label=side,
+                             zorder=3)
+        axis.set_title(code)
+        axis.set_ylabel("yuan")
+        axis.legend(loc="upper left", fontsize="small")
+    axes[-1].set_xlabel("hours after midnight (exchange time)")
+    figure.tight_layout()
+    figure.savefig(path)
+    print(f"chart: {os.path.abspath(path)}")
+
+
+def main():
+    user, password = (sys.argv[1], sys.argv[2]) if len(sys.argv) == 3 else ("demo", "demo")
+    strategy = Strategy()
+    api = Ombrel.ZR_QuantApi_Python36.ZR_QuantApi(strategy, False, "", "")
+    Ombrel.ZR_QuantApi_Python36.Init()
+    api.Login(user, password)
+    Ombrel.PyQuantApi.QryAccountMaxEntrustCount({"nReqId": 1})
+    if not strategy.await_answers(lambda: len(strategy.capital) == 1):
+        print("no answer from the trade gateway")
+        return 1
+    Ombrel.PyQuantApi.ReqSubQuote(2, ["market"], [], CODES, "", "")
+    strategy.wait_for_the_close()
+
+    Ombrel.PyQuantApi.QryPosition({"nReqId": 3})
+    Ombrel.PyQuantApi.QryAccountMaxEntrustCount({"nReqId": 4})
+    strategy.await_answers(lambda: strategy.positions_done and len(strategy.capital) == 2)
+    start, end = strategy.capital[0][1], strategy.capital[-1]
+    print(f"\nsummary: {strategy.orders} orders, {strategy.fill_count} fills")
+    print("positions:")
+    for code, quantity in sorted(strategy.positions.items()):
+        print(f"  {code} {quantity}")
+    if not strategy.positions:
+        print("  none")
+    print(f"capital: {end[0]} available, {end[1]} total; profit and loss {end[1] - start}")
+    draw(strategy, "paper_strategy.png")
+    return 0
+
+
+sys.exit(main())

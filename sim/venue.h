@@ -1,0 +1,178 @@
+// venue.h: the simulated trading venue behind the stand-in libitg.so. One
+// paper-trading account trades against the simulated market that the quote
+// stand-in publishes.
+//
+// The venue is single-threaded: every call, market messages included, comes
+// on the simulated exchange's one thread, and every answer goes out through
+// the registered callbacks from inside the call that caused it.
+//
+// Matching: an accepted limit order at once takes the opposite side of the
+// last snapshot, as far as its price and the volume left at each level allow
+// (trades and the venue's own fills use that volume up until the next
+// snapshot). What is left rests. A resting order fills when a later snapshot
+// shows the opposite side at or through its price (at that snapshot's level
+// prices), or when a trade prints strictly through its price (at the order's
+// own price, up to the trade's volume). The account's orders do not move the
+// simulated market. Orders that are still resting when the day ends expire.
+//
+// Reports, in the order a venue gives them: the insert answer first (its
+// error id and message say why an order is rejected), then status reports
+// ('2' accepted, '8' rejected, '5' partially filled, '7' filled, '6'
+// cancelled or expired) and one match report before the status report of
+// each fill, both as unsolicited notices (report kind 2) carrying the insert
+// request's id.
+
+#ifndef VELTRANE_SIM_VENUE_H
+#define VELTRANE_SIM_VENUE_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "instruments.h"
+#include "libitg.h"
+#include "market_view.h"
+#include "quote_message.h"
+
+namespace sim {
+
+struct VenueSettings {
+  std::string user = "demo";
+  std::string password = "demo";
+  int64_t capital = 100000000;  // cents: 1,000,000.00
+  bool decimalCodes = false;    // order codes as decimal numbers (login result 1)
+  // Fees in millionths of the traded amount: commission on both sides,
+  // stamp duty on sells. Each order pays the rounded fee of its whole traded
+  // amount so far, so partial fills cost no more than one fill would.
+  int64_t commissionPpm = 250;
+  int64_t stampDutyPpm = 500;
+};
+
+// Error ids of the insert answer, the cancel answer and the query answers.
+struct VenueError {
+  enum : int32_t {
+    kNotLoggedIn = 1,
+    kUnknownCode = 10,
+    kBadSide = 11,
+    kBadPrice = 12,
+    kOffTick = 13,
+    kOutsideLimits = 14,
+    kBadQuantity = 15,
+    kNotWholeLots = 16,
+    kNotEnoughCash = 17,
+    kNotEnoughPosition = 18,
+    kMarketClosed = 19,
+    kUnknownOrder = 20,
+    kOrderFinished = 21,
+    kNoRows = 30,
+  };
+};
+
+// The gateway's order and match codes. `stem` makes them unique within the
+// day across restarts of the process (it is taken from the clock).
+std::string OrderCodeText(bool decimal, int64_t stem, int64_t number);
+std::string MatchIdText(int64_t stem, int64_t number);
+
+// A price as the gateway receives it ("10.520000") in cents. False for
+// anything but digits with at most one point; `offTick` is set when digits
+// beyond the cent are not zero.
+bool ParseOrderPrice(std::string_view text, int64_t& cents, bool& offTick);
+
+// The fee on `amount` cents at `ppm` millionths, rounded half up.
+inline int64_t FeeOf(int64_t amount, int64_t ppm) { return (amount * ppm + 500000) / 1000000; }
+
+class Venue : public MarketListener {
+ public:
+  // `opening` (HHMMSSmmm) is the venue's clock until the market's first
+  // message.
+  Venue(VenueSettings settings, const std::vector<Instrument>& instruments, int64_t stem,
+        int64_t opening);
+
+  void SetCallbacks(const ItgCallbacks& table) { callbacks_ = table; }
+
+  // A non-empty `settingsError` refuses the login with that text.
+  void Login(const std::string& user, const std::string& password,
+             const std::string& settingsError);
+  void Insert(int32_t reqId, const std::string& security, int64_t side, const std::string& price,
+              int64_t quantity);
+  void Cancel(int32_t reqId, const std::string& orderCode);
+  void QueryOrders(int32_t reqId);
+  void QueryMatches(int32_t reqId);
+  void QueryPositions(int32_t reqId);
+  void QueryBalance(int32_t reqId);
+
+  // Every message of the market, whoever subscribes to it, after the feed has
+  // sent it; and the end of the market's day.
+  void OnMarket(const QuoteMessage& message) override;
+  void OnClose() override;
+
+ private:
+  struct Order {
+    std::string code;
+    int32_t reqId = 0;
+    std::string security;
+    bool buy = false;
+    int32_t side = 0;
+    int64_t price = 0;  // cents
+    int64_t quantity = 0;
+    int64_t traded = 0;
+    int64_t tradedAmount = 0;  // cents
+    int64_t fees = 0;          // cents, paid so far
+    int64_t frozen = 0;        // cents held back for a buy's rest
+    char status = '2';
+    std::string time;
+    int32_t errorId = 0;
+    std::string message;
+  };
+  struct Match {
+    std::string id;
+    size_t order;
+    int64_t price;
+    int64_t quantity;
+    std::string time;
+  };
+  struct Market {
+    int64_t previousClose = 0;
+    int64_t mark = 0;  // last trade or fill price, for the capital's value
+    bool quoted = false;
+    std::vector<PriceLevel> bids, asks;  // the last snapshot less what was taken since
+  };
+  struct Holding {
+    int64_t quantity = 0;
+    int64_t selling = 0;  // in resting sells
+  };
+
+  static void Reject(Order& order, int32_t errorId, std::string message);
+  void TakeBook(size_t index);
+  void Fill(size_t index, int64_t price, int64_t quantity);
+  void Finish(size_t index, char status, std::string message);
+  int64_t FeesOn(const Order& order, int64_t amount) const;
+  int64_t FrozenFor(const Order& order) const;
+  int64_t Available() const;
+  std::string Clock() const;
+
+  void ReportOrder(const Order& order, int32_t reqId, int32_t kind);
+  void ReportMatch(const Match& match, int32_t reqId, int32_t kind);
+
+  VenueSettings settings_;
+  int64_t stem_;
+  ItgCallbacks callbacks_{};
+  bool loggedIn_ = false;
+  bool closed_ = false;
+  int64_t clock_;  // exchange time of the last message, HHMMSSmmm
+  int64_t cash_;   // cents
+  int64_t frozen_ = 0;
+  std::unordered_map<std::string, Market> markets_;
+  std::map<std::string, Holding> holdings_;
+  std::vector<Order> orders_;
+  std::unordered_map<std::string, size_t> orderByCode_;
+  std::vector<size_t> resting_;  // indexes into orders_, in arrival order
+  std::vector<Match> matches_;
+};
+
+}  // namespace sim
+
+#endif  // VELTRANE_SIM_VENUE_H
