@@ -5,36 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
 #include <map>
-#include <thread>
 
 #include "ZR_QuantApi.h"
 #include "libquote.h"
 #include "recording_spi.h"
+#include "spi_waits.h"
 
 namespace {
 
+using testing_support::CountOf;
 using testing_support::RecordingSpi;
 using testing_support::SpiEvent;
-
-// Polls the recorded events until `done` holds or ten seconds pass.
-bool WaitUntil(const RecordingSpi& spi,
-               const std::function<bool(const std::vector<SpiEvent>&)>& done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done(spi.Events())) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-size_t CountOf(const std::vector<SpiEvent>& events, const std::string& op) {
-  size_t count = 0;
-  for (const SpiEvent& e : events) count += e.op == op;
-  return count;
-}
+using testing_support::WaitUntil;
 
 TEST(FeedClientTest, SessionArrivesAsMarketRecords) {
   RecordingSpi spi;
