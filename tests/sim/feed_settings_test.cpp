@@ -1,4 +1,5 @@
-// The feed's settings from the environment and from a config file.
+// The simulated exchange's settings from the environment and from a config
+// file.
 
 #include "feed_settings.h"
 
@@ -32,6 +33,10 @@ TEST(FeedSettingsTest, NothingSetGivesTheDefaultMarketInRealTime) {
   ASSERT_EQ(settings.market.sessions.size(), 2u);
   EXPECT_EQ(settings.market.sessions[0].start, 34200000);  // 09:30
   EXPECT_EQ(settings.market.sessions[1].end, 54000000);    // 15:00
+  EXPECT_EQ(settings.venue.user, "demo");
+  EXPECT_EQ(settings.venue.password, "demo");
+  EXPECT_EQ(settings.venue.capital, 100000000);
+  EXPECT_FALSE(settings.venue.decimalCodes);
 }
 
 TEST(FeedSettingsTest, EachVariableIsReadOrRefused) {
@@ -87,6 +92,22 @@ TEST(FeedSettingsTest, EachVariableIsReadOrRefused) {
       {"VELTRANE_SIM_SPEED", "60", nullptr, [](auto& s) { return s.speed == 60; }},
       {"VELTRANE_SIM_SPEED", "0", "\"max\" or a factor", nullptr},
       {"VELTRANE_SIM_SPEED", "fast", "\"max\" or a factor", nullptr},
+      {"VELTRANE_SIM_USER", "alice", nullptr, [](auto& s) { return s.venue.user == "alice"; }},
+      {"VELTRANE_SIM_PASSWORD", "", nullptr, [](auto& s) { return s.venue.password.empty(); }},
+      {"VELTRANE_SIM_CAPITAL", "2500.5", nullptr,
+       [](auto& s) { return s.venue.capital == 250050; }},
+      {"VELTRANE_SIM_CAPITAL", "0", "above 0", nullptr},
+      {"VELTRANE_SIM_CAPITAL", "1.005", "at most two decimals", nullptr},
+      {"VELTRANE_SIM_ORDER_CODES", "decimal", nullptr,
+       [](auto& s) { return s.venue.decimalCodes; }},
+      {"VELTRANE_SIM_ORDER_CODES", "text", nullptr, [](auto& s) { return !s.venue.decimalCodes; }},
+      {"VELTRANE_SIM_ORDER_CODES", "1", "\"text\" or \"decimal\"", nullptr},
+      {"VELTRANE_SIM_COMMISSION_BP", "3", nullptr,
+       [](auto& s) { return s.venue.commissionPpm == 300 && s.venue.stampDutyPpm == 500; }},
+      {"VELTRANE_SIM_STAMP_DUTY_BP", "0", nullptr,
+       [](auto& s) { return s.venue.stampDutyPpm == 0 && s.venue.commissionPpm == 250; }},
+      {"VELTRANE_SIM_STAMP_DUTY_BP", "10000.01", "up to 10000", nullptr},
+      {"VELTRANE_SIM_COMMISSION_BP", "-1", "basis points", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.value);

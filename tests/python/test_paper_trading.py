@@ -1,0 +1,139 @@
+"""Paper trading through Ombrel and veltrane against the stand-ins' simulated
+exchange (fixed seed), each session in a process of its own: the example
+strategy, the fills against the book the strategy was shown, the account
+against the fills, every refusal, cancels, and the order numbers of both
+code modes.
+"""
+
+import json
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+HERE = pathlib.Path(__file__).resolve().parent
+EXAMPLE = HERE.parent.parent / "examples" / "paper_strategy.py"
+
+
+def run(script, directory, *arguments, **variables):
+    """Runs a script against the stand-ins (not the test doubles that this
+    test process loads) in `directory`; returns its standard output."""
+    environment = dict(os.environ)
+    environment.pop("LD_LIBRARY_PATH", None)
+    environment.update(VELTRANE_SIM_INSTRUMENTS="600000:10.52,000001:11.23",
+                       VELTRANE_SIM_SESSIONS="0930-0940", VELTRANE_SIM_SPEED="100")
+    environment.update(variables)
+    done = subprocess.run([sys.executable, str(script), *arguments], cwd=directory,
+                          env=environment, capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stdout + done.stderr
+    return done.stdout
+
+
+def session(directory, password="demo", **variables):
+    lines = run(HERE / "paper_session.py", directory, password, **variables).splitlines()
+    return [json.loads(line) for line in lines if line.startswith("[")]
+
+
+def cents(price):
+    return int(price / 100 + 0.5)
+
+
+def test_example_strategy_trades_and_sums_up(tmp_path):
+    out = run(EXAMPLE, tmp_path, VELTRANE_SIM_SESSIONS="0930-1000", VELTRANE_SIM_SPEED="600")
+    assert "summary:" in out, out
+    held = {}
+    for line in out.splitlines():
+        words = line.split()
+        if len(words) > 3 and words[1] in ("bought", "sold"):
+            held[words[2]] = held.get(words[2], 0) + int(words[3]) * (
+                1 if words[1] == "bought" else -1)
+    assert held, out
+    positions = out.split("positions:\n")[1].split("capital:")[0].split()
+    assert dict(zip(positions[::2], map(int, positions[1::2]))) == {
+        code: n for code, n in held.items() if n}
+    assert ("chart: " in out) != ("matplotlib is not installed" in out)
+
+
+def test_fills_money_refusals_and_cancels(tmp_path):
+    events = session(tmp_path)
+    books, last_trade, orders = {}, {}, {}
+    inserts, cancels, ended = {}, {}, {}
+    shares, cash, fills = {}, 100000000, 0
+    for method, d, errorid, _ in events:
+        if method == "RtnMarket":
+            books[d["szWindCode"]] = (
+                [[cents(p), v] for p, v in zip(d["nAskPrice"], d["nAskVol"]) if v > 0],
+                [[cents(p), v] for p, v in zip(d["nBidPrice"], d["nBidVol"]) if v > 0])
+        elif method == "RtnTransaction":
+            buyer = d["nBSFlag"] == ord("B")
+            for level in books[d["szWindCode"]][0 if buyer else 1]:
+                if level[0] == cents(d["nPrice"]):
+                    level[1] -= min(level[1], d["nVolume"])
+            last_trade[d["szWindCode"]] = (cents(d["nPrice"]), buyer)
+        elif method == "RtnRspOrderInsert":
+            inserts[d["nReqID"]] = errorid
+            if errorid == 0:
+                assert not d["errDesc"].isdigit()
+                orders[d["nOrderId"]] = {"buy": d["nTradeType"] == 1, "amount": 0,
+                                         "limit": cents(d["nOrderPrice"])}
+        elif method == "RtnRspOrderDelete":
+            cancels[d["nReqID"]] = errorid
+        elif method == "RtnOrderStatusChangeNotice" and d["nStatus"] in (6, -9):
+            ended[d["nOrderId"]] = (d["nStatus"], len(cancels))
+        elif method == "RtnOrderMatchNotice":
+            order = orders[d["nOrderId"]]
+            price, volume, buy = cents(d["nMatchPrice"]), d["nMatchVol"], order["buy"]
+            side = books[d["szContractCode"]][0 if buy else 1]
+            level = next((l for l in side if l[0] == price and l[1] >= volume), None)
+            if level is not None:
+                assert price <= order["limit"] if buy else price >= order["limit"]
+                level[1] -= volume
+            else:
+                trade_price, buyer = last_trade[d["szContractCode"]]
+                assert price == order["limit"], d
+                assert (trade_price < price and not buyer) if buy else (
+                    trade_price > price and buyer), d
+            order["amount"] += price * volume
+            shares[d["szContractCode"]] = shares.get(d["szContractCode"], 0) + (
+                volume if buy else -volume)
+            cash += -price * volume if buy else price * volume
+            fills += 1
+    assert fills > 2
+
+    assert inserts == {10: 0, 11: 0, 12: 0, 13: 0, 14: 0, 20: 10, 21: 16, 22: 15, 23: 14,
+                       24: 13, 25: 12, 26: 18, 27: 17}
+    # The first buy is over before its cancel arrives, unless the market moved
+    # away first (the strategy reacts on another thread than the venue's).
+    first_buy = next(i for i, o in orders.items() if o["limit"] == max(
+        o["limit"] for o in orders.values() if o["buy"]))
+    filled_first = ended[first_buy][0] == 6 and ended[first_buy][1] <= 1
+    assert cancels == {30: 0, 31: 21 if filled_first else 0, 32: 20}
+
+    for order in orders.values():
+        cash -= (order["amount"] * (250 if order["buy"] else 750) + 500000) // 1000000
+    held = {d["szContractCode"]: d["nPosition"] for m, d, _, _ in events
+            if m == "RtnRspQryPosition" and d["szContractCode"]}
+    assert held == {code: n for code, n in shares.items() if n}
+    capital = events[-1][1]
+    assert capital["nAvailableCaptial"] == cash // 100
+
+
+@pytest.mark.parametrize("mode", ["text", "decimal"])
+def test_order_numbers(tmp_path, mode):
+    short = {"VELTRANE_SIM_SESSIONS": "0930-0931", "VELTRANE_SIM_ORDER_CODES": mode}
+    first = session(tmp_path, **short)
+    answers = [d for m, d, e, _ in first if m == "RtnRspOrderInsert" and e == 0]
+    assert len(answers) == 5
+    if mode == "decimal":
+        assert all(str(d["nOrderId"]) == d["errDesc"] for d in answers)
+        return
+    # A second run on the same day numbers its orders after the first run's,
+    # whose codes keep their numbers in the day's file.
+    second = session(tmp_path, **short)
+    numbered = [d["nOrderId"] for m, d, e, _ in second if m == "RtnRspOrderInsert" and e == 0]
+    assert min(numbered) > max(d["nOrderId"] for d in answers)
+    (day_file,) = tmp_path.glob("orders.temp.*")
+    lines = set(day_file.read_text().splitlines())
+    assert {f"{d['nOrderId']} {d['errDesc']}" for d in answers} <= lines
