@@ -118,8 +118,10 @@ int main(int argc, char** argv) {
   Corvane::ZR_QuantApi* api = Corvane::ZR_QuantApi::createApi(
       &spi, false, Corvane::ZR_QuantTdApp_Default, Corvane::ZR_QuantMdApp_Level2);
   Corvane::ZR_QuantApi::Init();
-  char user[] = "bench";
-  char password[] = "bench";
+  // The demo account: the venue then follows every message, as it does for
+  // a strategy that trades.
+  char user[] = "demo";
+  char password[] = "demo";
   api->Login(user, password);
   if (!spi.WaitForLogin()) {
     std::fprintf(stderr, "no login answer\n");

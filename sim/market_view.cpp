@@ -44,10 +44,10 @@ void ReadLevels(const Numbers& fields, int first, std::vector<PriceLevel>& level
 
 }  // namespace
 
-bool ReadSnapshot(const QuoteMessage& message, SnapshotView& view) {
-  const SnapshotLayout* layout = FindSnapshotLayout(message.typeName);
+bool ReadSnapshot(std::string_view typeName, std::string_view payload, SnapshotView& view) {
+  const SnapshotLayout* layout = FindSnapshotLayout(typeName);
   if (layout == nullptr) return false;
-  Numbers fields(message.payload);
+  Numbers fields(payload);
   if (!fields.whole()) return false;
   view.previousClose = Cents(fields[layout->preClose]);
   view.last = Cents(fields[layout->last]);
@@ -56,10 +56,10 @@ bool ReadSnapshot(const QuoteMessage& message, SnapshotView& view) {
   return true;
 }
 
-bool ReadTrade(const QuoteMessage& message, TradeView& view) {
-  const TradeLayout* layout = FindTradeLayout(message.typeName);
+bool ReadTrade(std::string_view typeName, std::string_view payload, TradeView& view) {
+  const TradeLayout* layout = FindTradeLayout(typeName);
   if (layout == nullptr) return false;
-  Numbers fields(message.payload);
+  Numbers fields(payload);
   if (!fields.whole()) return false;
   view.price = Cents(fields[layout->price]);
   view.volume = static_cast<int64_t>(fields[layout->volume]);

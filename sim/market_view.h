@@ -7,10 +7,10 @@
 #define VELTRANE_SIM_MARKET_VIEW_H
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "order_book.h"
-#include "quote_message.h"
 
 namespace sim {
 
@@ -28,8 +28,8 @@ struct TradeView {
 };
 
 // False for another type of message or a malformed payload.
-bool ReadSnapshot(const QuoteMessage& message, SnapshotView& view);
-bool ReadTrade(const QuoteMessage& message, TradeView& view);
+bool ReadSnapshot(std::string_view typeName, std::string_view payload, SnapshotView& view);
+bool ReadTrade(std::string_view typeName, std::string_view payload, TradeView& view);
 
 }  // namespace sim
 

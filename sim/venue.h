@@ -136,15 +136,26 @@ class Venue : public MarketListener {
   };
   struct Market {
     int64_t previousClose = 0;
-    int64_t mark = 0;  // last trade or fill price, for the capital's value
-    bool quoted = false;
+    int64_t mark = 0;                    // last trade or fill price, for the capital's value
     std::vector<PriceLevel> bids, asks;  // the last snapshot less what was taken since
+    // Until the code is followed: its last snapshot, and the trades since
+    // as (u32 length, payload) records.
+    bool followed = false;
+    const char* snapshotType = "";
+    const char* tradeType = "";
+    std::string snapshot;
+    std::string trades;
   };
   struct Holding {
     int64_t quantity = 0;
     int64_t selling = 0;  // in resting sells
   };
 
+  void Remember(Market& market, const QuoteMessage& message);
+  void Follow(const std::string& code, Market& market);
+  void ApplySnapshot(const std::string& code, Market& market, std::string_view typeName,
+                     std::string_view payload);
+  void ApplyTrade(const std::string& code, Market& market, const TradeView& trade);
   static void Reject(Order& order, int32_t errorId, std::string message);
   void TakeBook(size_t index);
   void Fill(size_t index, int64_t price, int64_t quantity);
