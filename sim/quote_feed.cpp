@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client_call.h"
+
 namespace sim {
 namespace {
 
@@ -16,16 +18,6 @@ constexpr int32_t kLoginRefused = 1;
 
 void Warn(const std::string& text) {
   std::fprintf(stderr, "libquote (simulated feed): %s\n", text.c_str());
-}
-
-// A callback that throws must not take the feed's thread down with it.
-template <class Function, class... Arguments>
-void Call(Function* function, Arguments... arguments) {
-  if (function == nullptr) return;
-  try {
-    function(arguments...);
-  } catch (...) {
-  }
 }
 
 bool IsListed(const std::vector<Instrument>& instruments, const std::string& code) {
@@ -153,12 +145,12 @@ void QuoteFeed::StartDay() {
 
 void QuoteFeed::AnswerLogin() {
   loggedIn_ = OpenSource();
-  Call(callbacks_.onLogin, 0, loggedIn_ ? kAnswerOk : kLoginRefused);
+  CallClient(callbacks_.onLogin, 0, loggedIn_ ? kAnswerOk : kLoginRefused);
 }
 
 void QuoteFeed::AnswerSubscribe(const Command& command) {
   auto reqId = static_cast<int32_t>(command.reqId);
-  if (!loggedIn_) return Call(callbacks_.onSubscribe, reqId, kNotLoggedIn, "not logged in");
+  if (!loggedIn_) return CallClient(callbacks_.onSubscribe, reqId, kNotLoggedIn, "not logged in");
   std::string unknown;
   for (const std::string& code : command.codes) {
     // A tape may hold any code, so only the generated market can say no.
@@ -172,16 +164,16 @@ void QuoteFeed::AnswerSubscribe(const Command& command) {
     if (command.kinds & kTrades) subscription.reqId[1] = reqId;
   }
   StartDay();
-  if (unknown.empty()) return Call(callbacks_.onSubscribe, reqId, kAnswerOk, "OK");
+  if (unknown.empty()) return CallClient(callbacks_.onSubscribe, reqId, kAnswerOk, "OK");
   std::string text = "unknown codes: " + unknown;
-  Call(callbacks_.onSubscribe, reqId, kUnknownCodes, text.c_str());
+  CallClient(callbacks_.onSubscribe, reqId, kUnknownCodes, text.c_str());
 }
 
 void QuoteFeed::AnswerUnsubscribe(const Command& command) {
   auto reqId = static_cast<int32_t>(command.reqId);
-  if (!loggedIn_) return Call(callbacks_.onUnsubscribe, reqId, kNotLoggedIn, "not logged in");
+  if (!loggedIn_) return CallClient(callbacks_.onUnsubscribe, reqId, kNotLoggedIn, "not logged in");
   for (const std::string& code : command.codes) subscriptions_.erase(code);
-  Call(callbacks_.onUnsubscribe, reqId, kAnswerOk, "OK");
+  CallClient(callbacks_.onUnsubscribe, reqId, kAnswerOk, "OK");
 }
 
 void QuoteFeed::Replay(std::unique_lock<std::mutex>& lock) {
@@ -230,8 +222,8 @@ void QuoteFeed::Send(const QuoteMessage& message) {
   auto found = subscriptions_.find(message.code);
   if (found == subscriptions_.end() || (found->second.kinds & message.kind) == 0) return;
   int32_t reqId = found->second.reqId[message.kind == kTrades ? 1 : 0];
-  Call(callbacks_.onData, reqId, ++sequence_, message.time, message.typeName,
-       message.payload.data(), static_cast<int32_t>(message.payload.size()));
+  CallClient(callbacks_.onData, reqId, ++sequence_, message.time, message.typeName,
+             message.payload.data(), static_cast<int32_t>(message.payload.size()));
 }
 
 }  // namespace sim

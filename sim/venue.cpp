@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client_call.h"
 #include "payload_fields.h"
 #include "tape_text.h"
 
@@ -17,16 +18,6 @@ constexpr int64_t kSell = 1;  // the gateway's sides
 constexpr int64_t kBuy = 2;
 constexpr int64_t kLot = 100;
 constexpr int64_t kMaxQuantity = 1000000000;
-
-// A client's callback that throws must not take the exchange's thread down.
-template <class Function, class... Arguments>
-void Call(Function* function, Arguments... arguments) {
-  if (function == nullptr) return;
-  try {
-    function(arguments...);
-  } catch (...) {
-  }
-}
 
 bool AllDigits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -88,21 +79,21 @@ void Venue::Login(const std::string& user, const std::string& password,
                   const std::string& settingsError) {
   if (!settingsError.empty()) {
     std::string text = "the simulator's settings are unusable: " + settingsError;
-    return Call(callbacks_.onLogin, 0, 2, text.c_str());
+    return CallClient(callbacks_.onLogin, 0, 2, text.c_str());
   }
   if (user != settings_.user || password != settings_.password) {
-    return Call(callbacks_.onLogin, 0, 1, "wrong user or password");
+    return CallClient(callbacks_.onLogin, 0, 1, "wrong user or password");
   }
   loggedIn_ = true;
   std::string text = "logged in as " + user;
-  Call(callbacks_.onLogin, 0, 0, text.c_str());
+  CallClient(callbacks_.onLogin, 0, 0, text.c_str());
 }
 
 void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
                    const std::string& price, int64_t quantity) {
   if (!loggedIn_) {
-    return Call(callbacks_.onInsert, reqId, VenueError::kNotLoggedIn, "not logged in",
-                security.c_str(), "", "", Narrow(side), 0.0, Narrow(quantity));
+    return CallClient(callbacks_.onInsert, reqId, VenueError::kNotLoggedIn, "not logged in",
+                      security.c_str(), "", "", Narrow(side), 0.0, Narrow(quantity));
   }
   Order order;
   order.code =
@@ -157,9 +148,9 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   Order& placed = orders_.back();
   orderByCode_[placed.code] = index;
   if (placed.status == '8') {
-    Call(callbacks_.onInsert, reqId, placed.errorId, placed.message.c_str(),
-         placed.security.c_str(), placed.code.c_str(), "", placed.side, Price(placed.price),
-         Narrow(placed.quantity));
+    CallClient(callbacks_.onInsert, reqId, placed.errorId, placed.message.c_str(),
+               placed.security.c_str(), placed.code.c_str(), "", placed.side, Price(placed.price),
+               Narrow(placed.quantity));
     return ReportOrder(placed, reqId, kNotice);
   }
   if (placed.buy) {
@@ -169,8 +160,8 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
     holdings_[security].selling += quantity;
   }
   placed.message = "accepted";
-  Call(callbacks_.onInsert, reqId, 0, placed.message.c_str(), placed.security.c_str(),
-       placed.code.c_str(), "", placed.side, Price(placed.price), Narrow(placed.quantity));
+  CallClient(callbacks_.onInsert, reqId, 0, placed.message.c_str(), placed.security.c_str(),
+             placed.code.c_str(), "", placed.side, Price(placed.price), Narrow(placed.quantity));
   ReportOrder(placed, reqId, kNotice);
   resting_.push_back(index);
   TakeBook(index);
@@ -256,18 +247,18 @@ std::string Venue::Clock() const { return ClockText(clock_); }
 
 void Venue::Cancel(int32_t reqId, const std::string& orderCode) {
   if (!loggedIn_)
-    return Call(callbacks_.onCancel, reqId, VenueError::kNotLoggedIn, "not logged in");
+    return CallClient(callbacks_.onCancel, reqId, VenueError::kNotLoggedIn, "not logged in");
   auto found = orderByCode_.find(orderCode);
   if (found == orderByCode_.end()) {
     std::string text = "unknown order code '" + orderCode + "'";
-    return Call(callbacks_.onCancel, reqId, VenueError::kUnknownOrder, text.c_str());
+    return CallClient(callbacks_.onCancel, reqId, VenueError::kUnknownOrder, text.c_str());
   }
   const Order& order = orders_[found->second];
   if (order.status != '2' && order.status != '5') {
     std::string text = "order " + orderCode + " is already " + FinishedAs(order.status);
-    return Call(callbacks_.onCancel, reqId, VenueError::kOrderFinished, text.c_str());
+    return CallClient(callbacks_.onCancel, reqId, VenueError::kOrderFinished, text.c_str());
   }
-  Call(callbacks_.onCancel, reqId, 0, "cancelled");
+  CallClient(callbacks_.onCancel, reqId, 0, "cancelled");
   Finish(found->second, '6', "cancelled");
 }
 
@@ -276,9 +267,10 @@ void Venue::QueryOrders(int32_t reqId) {
   // one that is no order's: empty, or 0 where codes are numbers.
   const char* noOrder = settings_.decimalCodes ? "0" : "";
   if (!loggedIn_ || orders_.empty()) {
-    Call(callbacks_.onOrder, reqId, loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-         loggedIn_ ? "no orders" : "not logged in", "", noOrder, "", 0, 0.0, 0, 0.0, 0, '0', "",
-         kLastRow);
+    CallClient(callbacks_.onOrder, reqId,
+               loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
+               loggedIn_ ? "no orders" : "not logged in", "", noOrder, "", 0, 0.0, 0, 0.0, 0, '0',
+               "", kLastRow);
     return;
   }
   for (size_t i = 0; i < orders_.size(); ++i) {
@@ -289,8 +281,9 @@ void Venue::QueryOrders(int32_t reqId) {
 void Venue::QueryMatches(int32_t reqId) {
   const char* noOrder = settings_.decimalCodes ? "0" : "";
   if (!loggedIn_ || matches_.empty()) {
-    Call(callbacks_.onMatch, reqId, loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-         loggedIn_ ? "no matches" : "not logged in", "", noOrder, "", "", 0, 0.0, 0, "", kLastRow);
+    CallClient(
+        callbacks_.onMatch, reqId, loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
+        loggedIn_ ? "no matches" : "not logged in", "", noOrder, "", "", 0, 0.0, 0, "", kLastRow);
     return;
   }
   for (size_t i = 0; i < matches_.size(); ++i) {
@@ -304,28 +297,28 @@ void Venue::QueryPositions(int32_t reqId) {
     if (holding.quantity != 0) rows.emplace_back(code, holding.quantity);
   }
   if (!loggedIn_ || rows.empty()) {
-    return Call(callbacks_.onPosition, reqId,
-                loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-                loggedIn_ ? "no positions" : "not logged in", "", 0, kLastRow);
+    return CallClient(callbacks_.onPosition, reqId,
+                      loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
+                      loggedIn_ ? "no positions" : "not logged in", "", 0, kLastRow);
   }
   for (size_t i = 0; i < rows.size(); ++i) {
-    Call(callbacks_.onPosition, reqId, 0, "", rows[i].first.c_str(), Narrow(rows[i].second),
-         i + 1 == rows.size() ? kLastRow : 0);
+    CallClient(callbacks_.onPosition, reqId, 0, "", rows[i].first.c_str(), Narrow(rows[i].second),
+               i + 1 == rows.size() ? kLastRow : 0);
   }
 }
 
 void Venue::QueryBalance(int32_t reqId) {
   if (!loggedIn_) {
-    return Call(callbacks_.onBalance, reqId, VenueError::kNotLoggedIn, "not logged in", "CNY",
-                "0.00", "0.00");
+    return CallClient(callbacks_.onBalance, reqId, VenueError::kNotLoggedIn, "not logged in", "CNY",
+                      "0.00", "0.00");
   }
   int64_t total = cash_;
   for (const auto& [code, holding] : holdings_) {
     const Market& market = markets_[code];
     total += holding.quantity * (market.mark != 0 ? market.mark : market.previousClose);
   }
-  Call(callbacks_.onBalance, reqId, 0, "", "CNY", CentsText(Available()).c_str(),
-       CentsText(total).c_str());
+  CallClient(callbacks_.onBalance, reqId, 0, "", "CNY", CentsText(Available()).c_str(),
+             CentsText(total).c_str());
 }
 
 void Venue::OnMarket(const QuoteMessage& message) {
@@ -444,17 +437,17 @@ void Venue::OnClose() {
 void Venue::ReportOrder(const Order& order, int32_t reqId, int32_t kind) {
   double averagePrice =
       order.traded == 0 ? 0.0 : static_cast<double>(order.tradedAmount) / order.traded / 100.0;
-  Call(callbacks_.onOrder, reqId, kind == kNotice ? order.errorId : 0, order.message.c_str(),
-       order.security.c_str(), order.code.c_str(), "", order.side, Price(order.price),
-       Narrow(order.quantity), averagePrice, Narrow(order.traded), order.status, order.time.c_str(),
-       kind);
+  CallClient(callbacks_.onOrder, reqId, kind == kNotice ? order.errorId : 0, order.message.c_str(),
+             order.security.c_str(), order.code.c_str(), "", order.side, Price(order.price),
+             Narrow(order.quantity), averagePrice, Narrow(order.traded), order.status,
+             order.time.c_str(), kind);
 }
 
 void Venue::ReportMatch(const Match& match, int32_t reqId, int32_t kind) {
   const Order& order = orders_[match.order];
-  Call(callbacks_.onMatch, reqId, 0, "", order.security.c_str(), order.code.c_str(), "",
-       match.id.c_str(), order.side, Price(match.price), Narrow(match.quantity), match.time.c_str(),
-       kind);
+  CallClient(callbacks_.onMatch, reqId, 0, "", order.security.c_str(), order.code.c_str(), "",
+             match.id.c_str(), order.side, Price(match.price), Narrow(match.quantity),
+             match.time.c_str(), kind);
 }
 
 }  // namespace sim
