@@ -246,8 +246,9 @@ int64_t Venue::Available() const { return cash_ - frozen_; }
 std::string Venue::Clock() const { return ClockText(clock_); }
 
 void Venue::Cancel(int32_t reqId, const std::string& orderCode) {
-  if (!loggedIn_)
+  if (!loggedIn_) {
     return CallClient(callbacks_.onCancel, reqId, VenueError::kNotLoggedIn, "not logged in");
+  }
   auto found = orderByCode_.find(orderCode);
   if (found == orderByCode_.end()) {
     std::string text = "unknown order code '" + orderCode + "'";
@@ -333,10 +334,12 @@ void Venue::OnMarket(const QuoteMessage& message) {
   }
   Market& market = found->second;
   if (!market.followed) return Remember(market, message);
-  if (message.kind == kSnapshots)
-    return ApplySnapshot(message.code, market, message.typeName, message.payload);
   TradeView trade;
-  if (ReadTrade(message.typeName, message.payload, trade)) ApplyTrade(message.code, market, trade);
+  if (message.kind == kSnapshots) {
+    ApplySnapshot(message.code, market, message.typeName, message.payload);
+  } else if (ReadTrade(message.typeName, message.payload, trade)) {
+    ApplyTrade(message.code, market, trade);
+  }
 }
 
 // Until the account first trades a code, its messages are only kept as they

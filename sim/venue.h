@@ -81,8 +81,11 @@ std::string MatchIdText(int64_t stem, int64_t number);
 // beyond the cent are not zero.
 bool ParseOrderPrice(std::string_view text, int64_t& cents, bool& offTick);
 
-// The fee on `amount` cents at `ppm` millionths, rounded half up.
-inline int64_t FeeOf(int64_t amount, int64_t ppm) { return (amount * ppm + 500000) / 1000000; }
+// The fee on `amount` cents (not negative) at `ppm` millionths, rounded half
+// up. Whole millions of cents are taken apart so that no product overflows.
+inline int64_t FeeOf(int64_t amount, int64_t ppm) {
+  return amount / 1000000 * ppm + (amount % 1000000 * ppm + 500000) / 1000000;
+}
 
 class Venue : public MarketListener {
  public:

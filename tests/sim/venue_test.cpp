@@ -417,6 +417,17 @@ TEST(VenueCodesTest, CodesAndPrices) {
   EXPECT_EQ(sim::OrderCodeText(true, 34200123, 7), "34200123000007");
   EXPECT_EQ(sim::MatchIdText(34200123, 7), "M34200123-7");
 
+  // Fees round half up, and the largest order at the highest rates fits.
+  struct Fee {
+    int64_t amount, ppm, fee;
+  };
+  constexpr Fee fees[] = {{1235000, 250, 309},
+                          {1234000, 750, 926},
+                          {1999, 250, 0},
+                          {2000, 250, 1},
+                          {12000000000000000, 2000000, 24000000000000000}};
+  for (const Fee& f : fees) EXPECT_EQ(sim::FeeOf(f.amount, f.ppm), f.fee) << f.amount;
+
   struct Case {
     const char* text;
     bool parsed;
