@@ -20,6 +20,17 @@ void Warn(const std::string& text) {
   std::fprintf(stderr, "libquote (simulated feed): %s\n", text.c_str());
 }
 
+// Work on the feed's thread that fails (out of memory) is dropped, and the
+// feed goes on.
+template <class Work>
+void Guarded(const char* what, const Work& work) {
+  try {
+    work();
+  } catch (const std::exception& failure) {
+    Warn(std::string("could not handle ") + what + ": " + failure.what());
+  }
+}
+
 bool IsListed(const std::vector<Instrument>& instruments, const std::string& code) {
   return std::any_of(instruments.begin(), instruments.end(),
                      [&](const Instrument& instrument) { return instrument.code == code; });
@@ -119,13 +130,7 @@ void QuoteFeed::Apply(Command& command) {
     case Command::kUnsubscribe:
       return AnswerUnsubscribe(command);
     case Command::kTask:
-      // A task that fails (out of memory) is dropped; the feed goes on.
-      try {
-        command.task();
-      } catch (const std::exception& failure) {
-        Warn(std::string("a request failed: ") + failure.what());
-      }
-      return;
+      return Guarded("a request", command.task);
   }
 }
 
@@ -184,7 +189,7 @@ void QuoteFeed::Replay(std::unique_lock<std::mutex>& lock) {
     if (held_ == nullptr && (held_ = source_->Next()) == nullptr) {
       dayOver_ = true;
       if (std::string problem = source_->Problem(); !problem.empty()) Warn(problem);
-      if (listener_ != nullptr) listener_->OnClose();
+      if (listener_ != nullptr) Guarded("the close", [this] { listener_->OnClose(); });
       break;
     }
     if (settings_.speed > 0 && !WaitForTimeOf(*held_)) break;
@@ -214,7 +219,7 @@ bool QuoteFeed::WaitForTimeOf(const QuoteMessage& message) {
 
 void QuoteFeed::Deliver(const QuoteMessage& message) {
   Send(message);
-  if (listener_ != nullptr) listener_->OnMarket(message);
+  if (listener_ != nullptr) Guarded("a message", [&] { listener_->OnMarket(message); });
 }
 
 void QuoteFeed::Send(const QuoteMessage& message) {
