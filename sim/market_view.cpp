@@ -19,9 +19,8 @@ class Numbers {
  public:
   explicit Numbers(std::string_view payload) {
     whole_ = VisitFields(payload, [this](const WireField& field) {
-      if (field.number < static_cast<int>(values_.size()) && field.wireType != 2) {
-        values_[field.number] =
-            field.wireType == 1 ? field.real : static_cast<double>(field.integer);
+      if (field.number < static_cast<int>(values_.size()) && !field.IsBytes()) {
+        values_[field.number] = field.Number();
       }
     });
   }

@@ -129,10 +129,7 @@ FieldTable::FieldTable(std::string_view payload) {
 
 double FieldTable::Number(int number) const {
   auto found = byNumber.find(number);
-  if (found == byNumber.end()) return 0;
-  return found->second.wireType == WireFormatLite::WIRETYPE_FIXED64
-             ? found->second.real
-             : static_cast<double>(found->second.integer);
+  return found == byNumber.end() ? 0 : found->second.Number();
 }
 
 const SnapshotLayout* FindSnapshotLayout(std::string_view typeName) {

@@ -33,6 +33,11 @@ struct WireField {
   int64_t integer;
   double real;
   std::string_view bytes;
+
+  bool IsBytes() const { return wireType == 2; }
+  // A number whichever way it is encoded (Shanghai volumes are varints,
+  // Shenzhen's doubles).
+  double Number() const { return wireType == 1 ? real : static_cast<double>(integer); }
 };
 
 // Calls `visit` for each field in order; false if the payload is malformed
@@ -48,8 +53,7 @@ struct FieldTable {
 
   explicit FieldTable(std::string_view payload);
 
-  // A number whichever way it is encoded (Shanghai volumes are varints,
-  // Shenzhen's doubles); 0 when absent, as proto3 defaults.
+  // The field's WireField::Number; 0 when absent, as proto3 defaults.
   double Number(int number) const;
 };
 

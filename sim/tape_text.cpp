@@ -77,7 +77,7 @@ std::string DescribeOther(const FieldTable& fields) {
   std::string text;
   for (const WireField& field : fields.inOrder) {
     text += (text.empty() ? "#" : " #") + std::to_string(field.number) + "=";
-    if (field.wireType == 2) {
+    if (field.IsBytes()) {
       text += "\"" + Printable(field.bytes) + "\"";
     } else {
       text += field.wireType == 1 ? PriceText(field.real) : std::to_string(field.integer);
