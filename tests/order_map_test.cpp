@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -13,6 +14,7 @@
 
 #include "ZR_QuantApi.h"
 #include "order_files.h"
+#include "veltrane_counters.h"
 
 using testing_support::ReadFile;
 using testing_support::RemoveOrderFiles;
@@ -37,29 +39,45 @@ void ExpectMaps(const TraderApiGo& api, const Codes& codes) {
   EXPECT_EQ(api.mapOrderCode, numbers);
 }
 
+// No number stands for two codes, and every code's number holds it.
+void ExpectOneCodePerNumber(const TraderApiGo& api) {
+  std::set<long long> numbers;
+  for (const auto& code : api.mapOrderId) {
+    EXPECT_TRUE(numbers.insert(code.second).second) << "number " << code.second << " twice";
+    const auto entry = api.mapOrderCode.find(code.second);
+    ASSERT_NE(entry, api.mapOrderCode.end()) << code.first;
+    EXPECT_EQ(entry->second, code.first);
+  }
+}
+
 struct LoadCase {
   const char* name;
   const char* file;  // null: no file
   Codes codes;
   long long next;
-  const char* rewritten;  // the file afterwards
 };
 
-TEST_F(OrderMap, LoadingReadsTheFileAndRewritesItSorted) {
+TEST_F(OrderMap, LoadingReadsTheFileAndLeavesItAsItIs) {
+  constexpr long long kLast = 9223372036854775806;  // one below the largest 64-bit number
   const LoadCase cases[] = {
-      {"no file", nullptr, {}, 0, "(missing)"},
-      {"empty file", "", {}, 0, ""},
-      {"three codes", "0 A\n1 B\n2 C\n", {{"A", 0}, {"B", 1}, {"C", 2}}, 3, "0 A\n1 B\n2 C\n"},
-      {"any line order", "7 H\n2 C\n5 F\n", {{"C", 2}, {"F", 5}, {"H", 7}}, 8, "2 C\n5 F\n7 H\n"},
-      {"number alone keeps the number taken", "0 A\n4 \n", {{"A", 0}}, 5, "0 A\n4 \n"},
-      {"unfinished last line", "0 A\n1 B", {{"A", 0}}, 1, "0 A\n"},
-      {"unreadable lines", "x 1\n\n  \n+ Q\n3 C\n", {{"C", 3}}, 4, "3 C\n"},
-      {"negative numbers", "-3 N\n", {{"N", -3}}, 0, "-3 N\n"},
-      {"white space around", "  12\tL  tail\r\n", {{"L", 12}}, 13, "12 L\n"},
-      {"carriage return ends the code", "3 C\r\n", {{"C", 3}}, 4, "3 C\n"},
-      {"later line wins", "1 A\n1 B\n", {{"A", 1}, {"B", 1}}, 2, "1 B\n"},
-      {"out of range", "99999999999999999999 Z\n1 A\n", {{"A", 1}}, 2, "1 A\n"},
-      {"largest number", "9223372036854775807 Z\n", {}, 0, ""},
+      {"no file", nullptr, {}, 0},
+      {"empty file", "", {}, 0},
+      {"three codes", "0 A\n1 B\n2 C\n", {{"A", 0}, {"B", 1}, {"C", 2}}, 3},
+      {"any line order", "7 H\n2 C\n5 F\n", {{"C", 2}, {"F", 5}, {"H", 7}}, 8},
+      {"number alone keeps the number taken", "0 A\n4 \n", {{"A", 0}}, 5},
+      {"last line without its newline", "0 A\n1 B", {{"A", 0}, {"B", 1}}, 2},
+      {"only a line without newline", "3 C", {{"C", 3}}, 4},
+      {"unreadable lines", "x 1\n\n  \n+ Q\n3 C\n", {{"C", 3}}, 4},
+      {"negative numbers", "-3 N\n", {{"N", -3}}, 0},
+      {"white space around", "  12\tL  tail\r\n", {{"L", 12}}, 13},
+      {"carriage return ends the code", "3 C\r\n", {{"C", 3}}, 4},
+      {"a number on two lines goes to the last", "2 B\n2 C\n", {{"C", 2}}, 3},
+      {"and back again", "2 B\n2 C\n2 B\n", {{"B", 2}}, 3},
+      {"a number alone takes no code's number", "1 A\n1 \n", {{"A", 1}}, 2},
+      {"a code on two lines keeps the last", "2 B\n5 B\n", {{"B", 5}}, 6},
+      {"out of range", "99999999999999999999 Z\n1 A\n", {{"A", 1}}, 2},
+      {"largest number means none", "9223372036854775807 Z\n", {}, 0},
+      {"the last number", "9223372036854775806 X\n", {{"X", kLast}}, kLast + 1},
   };
   for (const LoadCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -69,8 +87,46 @@ TEST_F(OrderMap, LoadingReadsTheFileAndRewritesItSorted) {
     api.LoadOrderMap();
     EXPECT_EQ(api.mapOrderId, c.codes);
     EXPECT_EQ(api.iNextOrderId, c.next);
-    EXPECT_EQ(ReadFile(TodaysOrderFile()), c.rewritten);
+    ExpectOneCodePerNumber(api);
+    EXPECT_EQ(ReadFile(TodaysOrderFile()), c.file != nullptr ? c.file : "(missing)");
   }
+}
+
+TEST_F(OrderMap, AnAppendAfterALineWithoutNewlineStartsALineOfItsOwn) {
+  WriteFile(TodaysOrderFile(), "0 A\n1 B");
+  TraderApiGo api;
+  api.LoadOrderMap();
+  EXPECT_EQ(api.GenSaveOrderId("C"), 2);
+  EXPECT_EQ(ReadFile(TodaysOrderFile()), "0 A\n1 B\n2 C\n");
+  TraderApiGo after;
+  after.LoadOrderMap();
+  EXPECT_EQ(after.mapOrderId, (Codes{{"A", 0}, {"B", 1}, {"C", 2}}));
+}
+
+TEST_F(OrderMap, NumbersStopBelowTheLargestAndNeverWrap) {
+  WriteFile(TodaysOrderFile(), "9223372036854775805 W\n");
+  TraderApiGo api;
+  api.LoadOrderMap();
+  const uint64_t before = veltrane::OrderFileErrors();
+  EXPECT_EQ(api.GenSaveOrderId("X"), 9223372036854775806);
+  EXPECT_EQ(veltrane::OrderFileErrors(), before);
+  // No number is left: new codes get the value that names none, and are
+  // not entered, so a lookup by it finds no code.
+  for (const char* code : {"Y", "Z"}) {
+    EXPECT_EQ(api.GenSaveOrderId(code), LLONG_MAX);
+    EXPECT_EQ(api.iNextOrderId, LLONG_MAX);
+  }
+  EXPECT_EQ(veltrane::OrderFileErrors() - before, 2u);
+  EXPECT_NE(veltrane::LastOrderFileError().find("no order number left"), std::string::npos);
+  EXPECT_EQ(api.GetAppointOrderCode(LLONG_MAX), "");
+  EXPECT_EQ(api.GenSaveOrderId("X"), 9223372036854775806);
+  EXPECT_EQ(ReadFile(TodaysOrderFile()), "9223372036854775805 W\n9223372036854775806 X\n");
+
+  TraderApiGo after;
+  after.LoadOrderMap();
+  EXPECT_EQ(after.iNextOrderId, LLONG_MAX);
+  EXPECT_EQ(after.GenSaveOrderId("Y"), LLONG_MAX);
+  ExpectMaps(after, {{"W", 9223372036854775805}, {"X", 9223372036854775806}});
 }
 
 TEST_F(OrderMap, NewCodesAreNumberedInTurnAndAppendedAsOneLineEach) {
@@ -119,7 +175,8 @@ TEST_F(OrderMap, ASecondLoadKeepsWhatIsHeldAndNeverLowersTheNextNumber) {
   WriteFile(TodaysOrderFile(), "0 A\n9 Z\n");
   api.LoadOrderMap();
   EXPECT_EQ(api.iNextOrderId, 10);
-  EXPECT_EQ(ReadFile(TodaysOrderFile()), "0 A\n1 B\n2 C\n3 D\n9 Z\n");
+  // What the file lacks is appended, in the order of the numbers.
+  EXPECT_EQ(ReadFile(TodaysOrderFile()), "0 A\n9 Z\n1 B\n2 C\n3 D\n");
 
   WriteFile(TodaysOrderFile(), "0 A\n");
   api.LoadOrderMap();
@@ -156,15 +213,16 @@ TEST_F(OrderMap, LookingUpANumberEntersNothing) {
   EXPECT_EQ(ReadFile(TodaysOrderFile()), "0 A\n1 B\n");
 }
 
-TEST_F(OrderMap, SaveRewritesTheWholeFile) {
+TEST_F(OrderMap, SaveAppendsWhatTheFileLacksAndKeepsWhatOthersWrote) {
   TraderApiGo api;
   api.GenSaveOrderId("A");
   api.GenSaveOrderId("B");
-  WriteFile(TodaysOrderFile(), "garbage");
+  WriteFile(TodaysOrderFile(), "garbage\n1 B\n7 Q");
   api.SaveOrderMap();
-  EXPECT_EQ(ReadFile(TodaysOrderFile()), "0 A\n1 B\n");
-  EXPECT_EQ(api.GenSaveOrderId("C"), 2);
-  EXPECT_EQ(ReadFile(TodaysOrderFile()), "0 A\n1 B\n2 C\n");
+  EXPECT_EQ(ReadFile(TodaysOrderFile()), "garbage\n1 B\n7 Q\n0 A\n");
+  EXPECT_EQ(api.GenSaveOrderId("C"), 8);
+  EXPECT_EQ(ReadFile(TodaysOrderFile()), "garbage\n1 B\n7 Q\n0 A\n8 C\n");
+  ExpectOneCodePerNumber(api);
 }
 
 // The local date follows TZ; two zones 26 hours apart never share a date.

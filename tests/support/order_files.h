@@ -22,8 +22,9 @@ inline std::string TodaysOrderFile() {
   return name;
 }
 
-// The file's bytes, or "(missing)".
+// The file's bytes, or "(missing)" (also for a directory).
 inline std::string ReadFile(const std::string& name) {
+  if (!std::filesystem::is_regular_file(name)) return "(missing)";
   std::ifstream in(name, std::ios::binary);
   if (!in) return "(missing)";
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

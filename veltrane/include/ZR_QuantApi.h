@@ -439,7 +439,8 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
   // Stops callbacks from reaching this object: when it is the instance that
   // callbacks reach, it stops being one, and callbacks already running are
   // waited for. Sends no logout and writes no file: every new order number
-  // reached the order-number file when it was handed out.
+  // reached the order-number file when it was handed out, or was counted as
+  // one that could not (veltrane_counters.h).
   ~TraderApiGo() override;
 
   int SetNewBackTest(Corvane::ZR_BackTestReq* pReq) override;
@@ -473,17 +474,25 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
   void RegisterSpi(Corvane::ZR_QuantSpi* pSpi);
 
   // The order-number map. Each operation takes `pOrderLock` for its whole
-  // run, so any thread may call it; none calls the client.
+  // run, so any thread may call it; none calls the client. Every API object
+  // and process working in the same directory shares the day's file and one
+  // sequence of numbers through it: a new code's number is the next after
+  // everything in the file, whoever wrote it. Numbers stop one below the
+  // largest 64-bit value; after that a new code gets that value, which names
+  // no code. What the file refuses is counted (veltrane_counters.h).
   //
-  // Adds the entries of today's file to the maps (a file entry replaces an
-  // entry of the same number or code) and makes sure the next new code gets
-  // a number above every number the file or this object has handed out.
-  // Then rewrites the file, sorted, with every entry held. A missing or
-  // unreadable file changes nothing.
+  // Adds the entries of today's file to the maps (a line replaces an entry
+  // of the same number; the code that held it gets a new number when next
+  // seen) and makes sure the next new code gets a number above every number
+  // the file or this object has handed out. Then appends the entries held
+  // that the file lacks. A missing file changes nothing. Also removes the
+  // copies "orders.temp.YYYYMMDD.partial-*" that earlier versions' processes
+  // left behind.
   void LoadOrderMap();
-  // Rewrites today's file from `mapOrderCode`, replacing it whole.
+  // Makes today's file hold every entry of `mapOrderCode`, appending those it
+  // lacks; lines other writers put there stay.
   void SaveOrderMap();
-  // The number of `strCode`; a code not seen before gets `iNextOrderId` and
+  // The number of `strCode`; a code not seen before gets the next number and
   // its line is added to today's file before the number is returned.
   long long GenSaveOrderId(std::string strCode);
   // The same as GenSaveOrderId.
@@ -502,7 +511,7 @@ class VELTRANE_API TraderApiGo : public Corvane::ZR_QuantApi {
   std::string strPassword;
 
  private:
-  veltrane::OrderFile* pOrderFile = nullptr;  // owned; today's file as this object wrote it
+  veltrane::OrderFile* pOrderFile = nullptr;  // owned; today's file as this object last saw it
 };
 
 // Layout pins: a change here breaks every compiled client.

@@ -1,5 +1,6 @@
 // order_file.h: the per-day file that keeps the order-number map across a
-// restart of the process on the same day.
+// restart of the process on the same day, shared by every API object and
+// every process working in the same directory.
 //
 // Format: one line per entry, the number in decimal, one space, the gateway
 // code, a newline. A code that is empty or holds white space could not be
@@ -7,25 +8,44 @@
 // that keeps the number from going to another code after any number of
 // restarts, while the code itself gets a new number when it is next seen.
 //
-// A process may be killed at any instant and leave a file that loads to the
-// entries of its last finished write: the file is replaced whole only by
-// renaming a finished copy over it, and a new entry is appended as one line;
-// a last line without its newline is what is left of an append that did not
-// finish, and loading skips it. The file is not synced after an append, so a
-// power failure (unlike a crash of the process) can lose the latest lines.
+// Sharing: a writer takes an advisory lock (flock) on the file, reads what
+// others appended since it last looked, and appends its own lines before it
+// lets go, so that a new number is always the next after everything in the
+// file, whoever wrote it. The file is only ever appended to, never rewritten
+// or replaced: other writers' lines, its owner and its mode stay as they are.
+//
+// A process killed at any instant leaves a file that loads to the entries of
+// its last finished write: each batch of lines goes out in one write call,
+// and one that comes back short (a full disk) is cut off again. A kill can
+// cut a write only where it crosses a page boundary; the torn last line then
+// holds a prefix of a number already in the file, or the new number with a
+// prefix of its code, so it names no number twice. The file is not synced,
+// so a power failure (unlike a crash of the process) can lose the latest
+// lines.
+//
+// When the file cannot be opened, locked or written, new codes are still
+// numbered in memory; the entries the file lacks are appended with the next
+// write that succeeds. Every failure is counted (veltrane_counters.h).
 
 #ifndef VELTRANE_ORDER_FILE_H
 #define VELTRANE_ORDER_FILE_H
 
 #include <sys/types.h>
 
+#include <climits>
 #include <ctime>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace veltrane {
+
+// What a new code gets once every number up to it is taken. It is never
+// entered in the map, so it names no code: a cancel by it sends the empty
+// code, which the gateway refuses.
+constexpr long long kNoOrderNumber = LLONG_MAX;
 
 // "./orders.temp.YYYYMMDD" for the local date of `when`.
 std::string OrderFileName(std::time_t when);
@@ -40,16 +60,25 @@ struct OrderLine {
   std::string code;
 };
 
-// The readable lines of a file's content, in file order. A line that does
-// not start with a decimal number in the 64-bit range, or whose number is the
-// largest 64-bit value (no number could follow it), is skipped, and so is a
-// last line that lacks its newline. Anything after the code is ignored.
+// The readable lines of a file's content, in file order, a last line without
+// its newline included. A line that does not start with a decimal number in
+// the 64-bit range, or whose number is kNoOrderNumber, is skipped. Anything
+// after the code is ignored.
 std::vector<OrderLine> ParseOrderFile(std::string_view content);
 
-// The file's content, or false when it cannot be read.
-bool ReadOrderFile(const std::string& name, std::string& content);
+// Removes the copies "orders.temp.YYYYMMDD.partial-PID-N" in the current
+// directory that processes no longer running left behind (earlier versions
+// replaced the file by renaming such a copy over it).
+void RemoveAbandonedCopies();
 
-// Writes one object's map to its file. Not thread-safe: the owner's order
+// The owner's map, which the file's lines are merged into.
+struct OrderMapRef {
+  std::map<long long, std::string>& byNumber;
+  std::map<std::string, long long>& byCode;
+  long long& next;  // never lowered; at most kNoOrderNumber
+};
+
+// One object's view of the day's file. Not thread-safe: the owner's order
 // lock guards it.
 class OrderFile {
  public:
@@ -58,30 +87,50 @@ class OrderFile {
   OrderFile& operator=(const OrderFile&) = delete;
   ~OrderFile();
 
-  // Replaces the file `name` with every entry of `entries`, in ascending
-  // order. False when the file could not be written; it then stays as it was.
-  bool WriteAll(const std::string& name, const std::map<long long, std::string>& entries);
+  // Reads the whole file `name` into `map`. A line replaces an entry of the
+  // same number: the code that held it loses it (and gets a new number when
+  // next seen); a line with the number alone only keeps the number taken.
+  // Then appends the entries held that the file lacks. A missing file
+  // changes nothing.
+  void Load(const std::string& name, OrderMapRef map);
 
-  // Puts the new entry (`number`, `code`), which `entries` already holds,
-  // into the file `name`: as one appended line when `name` is the file this
-  // object wrote last and it is still in place, otherwise by writing every
-  // entry anew (so a new day's file starts with all of them). A failed
-  // append is mended the same way.
-  bool WriteNew(const std::string& name, long long number, const std::string& code,
-                const std::map<long long, std::string>& entries);
+  // Makes the file `name` hold every entry of `map`, appending those it
+  // lacks; what others wrote stays.
+  void Save(const std::string& name, OrderMapRef map);
+
+  // Numbers `code`, which `map` does not hold: first takes in what others
+  // appended (they may have numbered this very code), then gives it the
+  // next number and appends its line. Returns its number, kNoOrderNumber
+  // once the numbers are used up.
+  long long Enter(const std::string& name, std::string code, OrderMapRef map);
 
  private:
-  bool Append(const std::string& name, const std::string& line);
-  void Forget();
+  // Whether a line read from the file may take a number from a held code.
+  // While loading it may; later, what this object has handed out stands.
+  enum class Merge { kFileWins, kHeldWins };
 
-  // The file this object wrote last, kept open for appends and identified by
-  // device, inode and size, so that a file replaced, removed or changed
-  // behind our back is written anew rather than appended to.
+  bool Begin(const std::string& name, bool create, Merge merge, OrderMapRef map);
+  void End();
+  bool Open(const std::string& name, bool create);
+  bool ReopenWritable(const std::string& name);
+  void Close();
+  bool Lock();
+  bool CatchUp(off_t size, Merge merge, OrderMapRef map);
+  void MergeLine(const OrderLine& line, Merge merge, OrderMapRef map);
+  void AppendUnsaved(OrderMapRef map);
+  void Fail(const std::string& what, int error) const;
+
   int fd_ = -1;
   std::string name_;
   dev_t device_ = 0;
   ino_t inode_ = 0;
-  off_t size_ = 0;
+  bool writable_ = false;
+  int writeError_ = 0;     // why it could not be opened for writing
+  bool fresh_ = true;      // nothing read since it was opened: read it whole
+  off_t read_ = 0;         // where the last whole line read ends
+  off_t end_ = 0;          // the file's size when last read or written
+  bool openLine_ = false;  // the file ends in a line without its newline
+  std::set<long long> unsaved_;  // numbers held that the file lacks
 };
 
 }  // namespace veltrane
