@@ -49,12 +49,17 @@ class PyQuantApi:
         1/10000 units, truncated), 'nOrderVol' (int), optional 'szProductCode'
         (str). The answer arrives on RtnRspOrderInsert with the order number.
         Raises RuntimeError ('Could not get key nReqId', 'Could not convert
-        nReqId to int.'), TypeError or OverflowError for a bad dictionary."""
+        nReqId to int.', 'Could not convert szProductCode to char*.'),
+        TypeError, OverflowError or UnicodeEncodeError (a str without UTF-8
+        form) for a bad dictionary, and then sends nothing."""
     @staticmethod
     def OrderDelete(request: Dict[str, Any]) -> int:
         """Cancels an order. Keys: 'nReqId' (int), then either 'szOrderOrigId'
         (str, the gateway's order code) or 'nOrderId' (int, the order number);
-        optional 'szProductCode' (str). The answer arrives on RtnRspOrderDelete."""
+        optional 'szProductCode' (str). The answer arrives on RtnRspOrderDelete.
+        An 'nOrderId' that is not an int (or None) raises RuntimeError ('Could
+        not convert nOrderId to int.'), a text that is not a str (or None)
+        'Could not convert szOrderOrigId to char*.'; nothing is sent."""
     @staticmethod
     def QryOrder(request: Dict[str, Any]) -> int:
         """Queries the orders; key 'nReqId' (int). Rows arrive on RtnRspQryOrder."""

@@ -124,7 +124,8 @@ void RegisterApiClasses() {
       .def("OrderDelete", &OrderDelete, py::arg("request"),
            "Cancels an order. Keys: 'nReqId' (int), then either 'szOrderOrigId' (str, the\n"
            "gateway's order code) or 'nOrderId' (int, the order number); optional\n"
-           "'szProductCode' (str). The answer arrives on RtnRspOrderDelete.")
+           "'szProductCode' (str). The answer arrives on RtnRspOrderDelete. A value of\n"
+           "another type raises RuntimeError and nothing is sent.")
       .staticmethod("OrderDelete")
       .def("QryOrder", &QryOrder, py::arg("request"),
            (std::string(kRequestDoc) + "\nRows arrive on RtnRspQryOrder.").c_str())

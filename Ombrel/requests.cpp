@@ -34,8 +34,31 @@ TraderApiGo& CurrentApi() {
   return *g_api;
 }
 
+// The dictionary's own lookup, for every key: a subclass's get() or
+// __getitem__ cannot make two readers see different values.
 PyObject* Lookup(const py::dict& request, const char* key) {
   return PyDict_GetItemString(request.ptr(), key);
+}
+
+// A text value: null for None, the UTF-8 bytes of a str (valid while the
+// str lives). A str with no UTF-8 form (a lone surrogate) raises the codec's
+// UnicodeEncodeError; any other type "Could not convert <key> to char*.".
+const char* TextOf(PyObject* value, const char* key) {
+  if (value == Py_None) return nullptr;
+  if (!PyUnicode_Check(value)) {
+    Raise(PyExc_RuntimeError, std::string("Could not convert ") + key + " to char*.");
+  }
+  const char* text = PyUnicode_AsUTF8(value);
+  if (text == nullptr) py::throw_error_already_set();
+  return text;
+}
+
+// A key read by converting its value straight to T, as the binding does: a
+// missing key converts None, which fails with the binding's TypeError.
+template <class T>
+T Direct(const py::dict& request, const char* key) {
+  PyObject* value = Lookup(request, key);
+  return py::extract<T>(value != nullptr ? value : Py_None)();
 }
 
 // Copies at most `limit` bytes of `text` (none for null) into a zeroed field,
@@ -89,25 +112,25 @@ int GetIntFromDict(const py::dict& request, const char* key) {
 const char* GetTextFromDict(const py::dict& request, const char* key) {
   PyObject* value = Lookup(request, key);
   if (value == nullptr) Raise(PyExc_RuntimeError, std::string("Could not get key ") + key);
-  py::extract<const char*> text(value);
-  if (!text.check()) {
-    Raise(PyExc_RuntimeError, std::string("Could not convert ") + key + " to char*.");
-  }
-  return text();
+  return TextOf(value, key);
 }
 
 const char* GetOptionalTextFromDict(const py::dict& request, const char* key) {
   PyObject* value = Lookup(request, key);
-  if (value == nullptr) return "";
-  py::extract<const char*> text(value);
-  return text.check() ? text() : "";
+  return value != nullptr ? TextOf(value, key) : "";
 }
 
 long long GetOptionalInt64FromDict(const py::dict& request, const char* key) {
   PyObject* value = Lookup(request, key);
-  if (value == nullptr) return 0;
-  py::extract<long long> number(value);
-  return number.check() ? number() : 0;
+  if (value == nullptr || value == Py_None) return 0;
+  // Anything but an int would be read as 0: a request for something the
+  // script did not name (order 0 is another order).
+  if (!PyLong_Check(value)) {
+    Raise(PyExc_RuntimeError, std::string("Could not convert ") + key + " to int.");
+  }
+  const long long number = PyLong_AsLongLong(value);
+  if (number == -1 && PyErr_Occurred() != nullptr) py::throw_error_already_set();
+  return number;
 }
 
 int OrderInsert(const py::dict& request) {
@@ -115,9 +138,9 @@ int OrderInsert(const py::dict& request) {
   Corvane::TD_ReqOrderInsert record;
   record.nReqID = GetIntFromDict(request, "nReqId");
   CopyBounded(record.szContractCode, GetTextFromDict(request, "szContractCode"), 6);
-  record.nTradeType = py::extract<int>(request.get("nTradeType"));
-  record.nOrderPrice = TruncatedPrice(py::extract<double>(request.get("nOrderPrice")));
-  record.nOrderVol = py::extract<int>(request.get("nOrderVol"));
+  record.nTradeType = Direct<int>(request, "nTradeType");
+  record.nOrderPrice = TruncatedPrice(Direct<double>(request, "nOrderPrice"));
+  record.nOrderVol = Direct<int>(request, "nOrderVol");
   CopyBounded(record.szProductCode, GetOptionalTextFromDict(request, "szProductCode"), 128);
   return api.reqOrderInsert(&record);
 }

@@ -7,7 +7,8 @@
 // exceptions: RuntimeError with "Could not get key <key>" or "Could not
 // convert <key> to int." (or " to char*."), the binding's TypeError for a
 // value read by direct conversion, OverflowError for an int out of range,
-// and RuntimeError when there is no API object to send to.
+// UnicodeEncodeError for a str without UTF-8 form, and RuntimeError when
+// there is no API object to send to. A request that raises sends nothing.
 
 #ifndef OMBREL_REQUESTS_H
 #define OMBREL_REQUESTS_H
@@ -25,14 +26,18 @@ namespace ombrel {
 void SetCurrentApi(TraderApiGo* api, PyObject* owner);
 
 // Dictionary readers. The key is looked up with the dictionary's own lookup.
+// A value they cannot read raises, so that no request goes out that the
+// script did not mean.
 // A 32-bit int; missing key, wrong type or None raise RuntimeError.
 int GetIntFromDict(const boost::python::dict& request, const char* key);
 // A str's UTF-8 bytes (valid while the dict holds the str), or null for None;
-// missing key or wrong type raise RuntimeError.
+// missing key or wrong type raise RuntimeError, a str without UTF-8 form (a
+// lone surrogate) UnicodeEncodeError.
 const char* GetTextFromDict(const boost::python::dict& request, const char* key);
-// As above, but a missing key or a wrong type give the empty text.
+// As above, but a missing key gives the empty text.
 const char* GetOptionalTextFromDict(const boost::python::dict& request, const char* key);
-// A 64-bit int; missing key, wrong type or None give 0.
+// A 64-bit int; missing key or None give 0, another type raises
+// RuntimeError, an int out of range OverflowError.
 long long GetOptionalInt64FromDict(const boost::python::dict& request, const char* key);
 
 int OrderInsert(const boost::python::dict& request);

@@ -23,6 +23,16 @@ def order(**changes):
     return {key: value for key, value in request.items() if value is not KeyError}
 
 
+class Odd(dict):
+    """A dict whose own get() and [] lie: the readers must not use them."""
+
+    def get(self, key, default=None):
+        return "lie"
+
+    def __getitem__(self, key):
+        return "lie"
+
+
 # (case id, call, the gateway call it makes)
 SENT = [
     ("insert", lambda: P.OrderInsert(order()),
@@ -37,7 +47,7 @@ SENT = [
      ("LibITG_ReqPlaceOrder", [1, b"", b"", b"", 2, b"12.345600", 100])),
     ("insert product", lambda: P.OrderInsert(order(szProductCode="P" * 200)),
      ("LibITG_ReqPlaceOrder", [1, b"", b"P" * 128, b"600000", 2, b"12.345600", 100])),
-    ("insert product wrong type", lambda: P.OrderInsert(order(szProductCode=5)),
+    ("insert through a dict's own lookup", lambda: P.OrderInsert(Odd(order())),
      ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.345600", 100])),
     ("cancel by number", lambda: P.OrderDelete({"nReqId": 3}),
      ("LibITG_ReqCancelOrder", [3, b"", b""])),
@@ -47,8 +57,11 @@ SENT = [
     ("cancel long code", lambda: P.OrderDelete({"nReqId": 5, "szOrderOrigId": "X" * 200}),
      ("LibITG_ReqCancelOrder", [5, b"", b"X" * 127])),
     ("cancel code None", lambda: P.OrderDelete({"nReqId": 6, "szOrderOrigId": None,
-                                                "nOrderId": "x"}),
+                                                "nOrderId": None}),
      ("LibITG_ReqCancelOrder", [6, b"", b""])),
+    ("cancel by code, number None", lambda: P.OrderDelete({"nReqId": 7, "szOrderOrigId": "A2",
+                                                           "nOrderId": None}),
+     ("LibITG_ReqCancelOrder", [7, b"", b"A2"])),
     ("orders", lambda: P.QryOrder({"nReqId": 7}), ("LibITG_ReqQueryOrders", [7])),
     ("matches", lambda: P.QryMatch({"nReqId": 8}), ("LibITG_ReqQueryTrades", [8])),
     ("positions", lambda: P.QryPosition({"nReqId": 9}), ("LibITG_ReqQueryPosition", [9])),
@@ -97,11 +110,39 @@ FAILURES = [
     ("order id too big", lambda: P.OrderDelete({"nReqId": 1, "nOrderId": 2 ** 64}),
      OverflowError, None),
     ("not a dict", lambda: P.OrderInsert([("nReqId", 1)]), TypeError, None),
+    ("no trade type, whatever get() says", lambda: P.OrderInsert(Odd(order(nTradeType=KeyError))),
+     TypeError, None),
+    ("product not text", lambda: P.OrderInsert(order(szProductCode=5)), RuntimeError,
+     "Could not convert szProductCode to char*."),
+    ("product bytes", lambda: P.OrderDelete({"nReqId": 1, "szProductCode": b"P"}), RuntimeError,
+     "Could not convert szProductCode to char*."),
+    # Read as 0, these would cancel order 0, another order.
+    ("order id text", lambda: P.OrderDelete({"nReqId": 1, "nOrderId": "5"}), RuntimeError,
+     "Could not convert nOrderId to int."),
+    ("order id float", lambda: P.OrderDelete({"nReqId": 1, "nOrderId": 5.0}), RuntimeError,
+     "Could not convert nOrderId to int."),
+    ("order code not text", lambda: P.OrderDelete({"nReqId": 1, "szOrderOrigId": 5}),
+     RuntimeError, "Could not convert szOrderOrigId to char*."),
+    ("order code bytes", lambda: P.OrderDelete({"nReqId": 1, "szOrderOrigId": b"A1"}),
+     RuntimeError, "Could not convert szOrderOrigId to char*."),
     ("type not text", lambda: P.ReqSubQuote(1, ["market", 4], [], [], "", ""), TypeError,
      "No registered converter was able to produce a C++ rvalue of type std::__cxx11::basic_string"
      "<char, std::char_traits<char>, std::allocator<char> > from this Python object of type int"),
     ("code not text", lambda: P.ReqSubQuote(1, ["market"], [], [None], "", ""), TypeError, None),
     ("types not a list", lambda: P.ReqSubQuote(1, ("market",), [], [], "", ""), TypeError, None),
+]
+
+# A str with no UTF-8 form, in every text a request reads.
+LONE_SURROGATE = "6000\udcff"
+FAILURES += [
+    (f"{name} without UTF-8 form", call, UnicodeEncodeError, None) for name, call in [
+        ("code", lambda: P.OrderInsert(order(szContractCode=LONE_SURROGATE))),
+        ("product", lambda: P.OrderInsert(order(szProductCode=LONE_SURROGATE))),
+        ("cancel product", lambda: P.OrderDelete({"nReqId": 1, "szProductCode": LONE_SURROGATE})),
+        ("cancel code", lambda: P.OrderDelete({"nReqId": 1, "szOrderOrigId": LONE_SURROGATE})),
+        ("subscription code", lambda: P.ReqSubQuote(1, ["market"], [], [LONE_SURROGATE], "", "")),
+        ("subscription type", lambda: P.ReqSubQuote(1, [LONE_SURROGATE], [], ["600000"], "", "")),
+    ]
 ]
 
 
