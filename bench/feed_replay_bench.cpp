@@ -134,6 +134,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   spi.WaitForQuiet(std::chrono::milliseconds(1000));
+  if (spi.Total() == 0) {
+    // No first message, so no time to measure from.
+    std::printf("0 messages: nothing arrived for these codes\n");
+    Corvane::ZR_QuantApi::deleteApi(api);
+    return 1;
+  }
   std::printf("%lld messages (%lld snapshots, %lld trades) in %.3f s: %.0f messages/s\n",
               static_cast<long long>(spi.Total()), static_cast<long long>(spi.snapshots()),
               static_cast<long long>(spi.trades()), spi.Seconds(),

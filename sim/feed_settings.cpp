@@ -5,14 +5,17 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <map>
+#include <sstream>
+
+#include "regular_file.h"
 
 namespace sim {
 namespace {
 
 constexpr const char* kConfig = "VELTRANE_SIM_CONFIG";
+// Far more than any list of these settings; a file beyond it is not one.
+constexpr size_t kLargestConfig = 1 << 20;
 constexpr const char* kNames[] = {
     "VELTRANE_SIM_TAPE",         "VELTRANE_SIM_SEED",        "VELTRANE_SIM_INSTRUMENTS",
     "VELTRANE_SIM_SESSIONS",     "VELTRANE_SIM_SNAPSHOT_MS", "VELTRANE_SIM_TRADE_RATE",
@@ -35,11 +38,13 @@ bool IsKnown(const std::string& name) {
 
 bool ReadConfigFile(const std::string& path, std::map<std::string, std::string>& values,
                     std::string& error) {
-  std::ifstream in(path);
-  if (!in) {
-    error += path + ": " + std::strerror(errno) + "\n";
+  std::string content;
+  std::string why;
+  if (!ReadRegularFile(path, kLargestConfig, content, why)) {
+    error += why + "\n";
     return false;
   }
+  std::istringstream in(content);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     line = Trim(line.substr(0, line.find('#')));

@@ -4,7 +4,8 @@
 // in real time and the venue keeps the demo account.
 //
 //   VELTRANE_SIM_CONFIG       a file of NAME=value lines with the names below
-//                             ('#' starts a comment); the environment wins
+//                             ('#' starts a comment); the environment wins;
+//                             a regular file of at most 1 MiB
 //   VELTRANE_SIM_TAPE         a tape to replay instead of generating a market
 //   VELTRANE_SIM_SEED         the generator's seed (default 1)
 //   VELTRANE_SIM_INSTRUMENTS  CODE[.SH|.SZ][:PREVIOUS_CLOSE],... (default: six stocks)

@@ -2,10 +2,13 @@
 
 #include "tape.h"
 
+#include <zlib.h>
+
 #include <cerrno>
 #include <cstring>
 
 #include "payload_fields.h"
+#include "regular_file.h"
 
 namespace sim {
 namespace {
@@ -38,6 +41,13 @@ std::FILE* OpenBuffered(const std::string& path, const char* mode, std::string& 
   return file;
 }
 
+// zlib's CRC-32, carried on from `crc`; a record is far below the 4 GiB that
+// one call takes.
+uint32_t Checksum(uint32_t crc, const void* bytes, size_t size) {
+  return static_cast<uint32_t>(
+      crc32(crc, static_cast<const Bytef*>(bytes), static_cast<uInt>(size)));
+}
+
 }  // namespace
 
 TapeWriter::~TapeWriter() {
@@ -65,9 +75,13 @@ bool TapeWriter::Write(const QuoteMessage& message) {
   frame.append(message.typeName, nameLength);
   Put<int64_t>(frame, message.time);
   Put<uint32_t>(frame, static_cast<uint32_t>(message.payload.size()));
+  std::string check;
+  Put<uint32_t>(check, Checksum(Checksum(0, frame.data(), frame.size()), message.payload.data(),
+                                message.payload.size()));
   if (std::fwrite(frame.data(), 1, frame.size(), file_) != frame.size() ||
       std::fwrite(message.payload.data(), 1, message.payload.size(), file_) !=
-          message.payload.size()) {
+          message.payload.size() ||
+      std::fwrite(check.data(), 1, check.size(), file_) != check.size()) {
     failed_ = true;
   }
   return !failed_;
@@ -90,6 +104,8 @@ const char* TapeDamage(TapeStatus status) {
       return "the last record is cut short";
     case TapeStatus::kCorrupt:
       return "a record with impossible lengths; the rest is unreadable";
+    case TapeStatus::kDamaged:
+      return "a record whose checksum does not match: it is damaged, and the rest untrusted";
     case TapeStatus::kRecord:
     case TapeStatus::kEnd:
       break;
@@ -102,7 +118,7 @@ TapeReader::~TapeReader() {
 }
 
 bool TapeReader::Open(const std::string& path, std::string& error) {
-  file_ = OpenBuffered(path, "rb", error);
+  file_ = OpenRegularFile(path, error);
   if (file_ == nullptr) return false;
   unsigned char header[sizeof kTapeMagic + 4];
   if (std::fread(header, 1, sizeof header, file_) != sizeof header ||
@@ -110,26 +126,28 @@ bool TapeReader::Open(const std::string& path, std::string& error) {
     error = path + ": not a tape";
     return false;
   }
-  if (uint32_t version = Get<uint32_t>(header + sizeof kTapeMagic); version != kTapeVersion) {
-    error = path + ": tape version " + std::to_string(version) + " (this build reads " +
+  version_ = Get<uint32_t>(header + sizeof kTapeMagic);
+  if (version_ != 1 && version_ != kTapeVersion) {
+    error = path + ": tape version " + std::to_string(version_) + " (this build reads 1 to " +
             std::to_string(kTapeVersion) + ")";
     return false;
   }
+  offset_ = sizeof header;
   return true;
 }
 
 TapeStatus TapeReader::Next(QuoteMessage& message) {
   if (file_ == nullptr) return TapeStatus::kEnd;
-  unsigned char length[2];
-  size_t got = std::fread(length, 1, sizeof length, file_);
+  recordOffset_ = offset_;
+  // The record's fixed part as it stands in the file, for its checksum.
+  unsigned char frame[2 + 255 + 12];
+  size_t got = std::fread(frame, 1, 2, file_);
   if (got == 0) return TapeStatus::kEnd;
-  if (got != sizeof length) return TapeStatus::kTruncated;
-  uint16_t nameLength = Get<uint16_t>(length);
+  if (got != 2) return TapeStatus::kTruncated;
+  uint16_t nameLength = Get<uint16_t>(frame);
   if (nameLength == 0 || nameLength > 255) return TapeStatus::kCorrupt;
-  name_.resize(nameLength);
-  unsigned char fixed[12];
-  if (std::fread(name_.data(), 1, nameLength, file_) != nameLength ||
-      std::fread(fixed, 1, sizeof fixed, file_) != sizeof fixed) {
+  unsigned char* fixed = frame + 2 + nameLength;
+  if (std::fread(frame + 2, 1, nameLength + 12u, file_) != nameLength + 12u) {
     return TapeStatus::kTruncated;
   }
   uint32_t payloadLength = Get<uint32_t>(fixed + 8);
@@ -138,6 +156,17 @@ TapeStatus TapeReader::Next(QuoteMessage& message) {
   if (std::fread(message.payload.data(), 1, payloadLength, file_) != payloadLength) {
     return TapeStatus::kTruncated;
   }
+  const size_t frameLength = 2 + nameLength + 12u;
+  offset_ += frameLength + payloadLength;
+  if (version_ >= 2) {
+    unsigned char check[4];
+    if (std::fread(check, 1, sizeof check, file_) != sizeof check) return TapeStatus::kTruncated;
+    offset_ += sizeof check;
+    const uint32_t crc = Checksum(Checksum(0, frame, frameLength), message.payload.data(),
+                                  message.payload.size());
+    if (crc != Get<uint32_t>(check)) return TapeStatus::kDamaged;
+  }
+  name_.assign(reinterpret_cast<const char*>(frame + 2), nameLength);
   message.typeName = Intern(name_);
   message.time = Get<int64_t>(fixed);
   message.kind = KindOfType(name_);

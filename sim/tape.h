@@ -3,13 +3,18 @@
 //
 // A tape is a header followed by records, all integers little-endian:
 //
-//   header  "VLTQTAPE" (8 bytes), version (u32, 1)
+//   header  "VLTQTAPE" (8 bytes), version (u32, 2)
 //   record  type-name length (u16, 1..255), type name (e.g. "SSEL2_Quotation"),
 //           exchange time (i64, HHMMSSmmm), payload length (u32, at most
-//           64 MiB), payload (one protobuf message of that type)
+//           64 MiB), payload (one protobuf message of that type), CRC-32
+//           (u32, zlib's) of the record's bytes before it
 //
-// Records are replayed in file order. A record cut short by the end of the
-// file (a writer that died) ends the tape; everything before it stands.
+// Version 1 tapes are the same without the CRC-32; they still read. Records
+// are replayed in file order. A record cut short by the end of the file (a
+// writer that died) ends the tape, and so does a damaged one: a record whose
+// lengths are impossible or whose checksum does not match, since neither
+// its data nor where the next record starts can be trusted. Everything
+// before it stands.
 
 #ifndef VELTRANE_SIM_TAPE_H
 #define VELTRANE_SIM_TAPE_H
@@ -25,7 +30,7 @@
 namespace sim {
 
 constexpr char kTapeMagic[8] = {'V', 'L', 'T', 'Q', 'T', 'A', 'P', 'E'};
-constexpr uint32_t kTapeVersion = 1;
+constexpr uint32_t kTapeVersion = 2;  // what the writer writes; 1 still reads
 constexpr uint32_t kLargestTapePayload = 64u << 20;
 
 class TapeWriter {
@@ -51,10 +56,11 @@ enum class TapeStatus {
   kEnd,        // the tape ended cleanly
   kTruncated,  // the last record is cut short
   kCorrupt,    // a record's lengths are out of range; the rest is unreadable
+  kDamaged,    // a record's checksum does not match; the rest is untrusted
 };
 
-// What went wrong for kTruncated and kCorrupt, e.g. "the last record is cut
-// short"; empty for the others.
+// What went wrong for kTruncated, kCorrupt and kDamaged, e.g. "the last
+// record is cut short"; empty for the others.
 const char* TapeDamage(TapeStatus status);
 
 class TapeReader {
@@ -64,17 +70,24 @@ class TapeReader {
   TapeReader& operator=(const TapeReader&) = delete;
   ~TapeReader();
 
-  // Opens `path` and checks the header.
+  // Opens `path`, which must be a regular file, and checks the header.
   bool Open(const std::string& path, std::string& error);
 
   // Reads the next record into `message`: type name (valid while the reader
   // lives), time, payload, and the code and kind read from the payload.
   TapeStatus Next(QuoteMessage& message);
 
+  // Where the record that Next read last starts, in bytes from the start of
+  // the file: the damaged one when Next reported damage.
+  uint64_t RecordOffset() const { return recordOffset_; }
+
  private:
   const char* Intern(const std::string& name);
 
   std::FILE* file_ = nullptr;
+  uint32_t version_ = 0;
+  uint64_t offset_ = 0;        // bytes read so far
+  uint64_t recordOffset_ = 0;
   std::vector<std::unique_ptr<std::string>> typeNames_;
   std::string name_;
 };

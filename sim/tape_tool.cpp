@@ -114,7 +114,8 @@ int Generate(const std::string& path, const std::map<std::string, std::string>& 
   return 0;
 }
 
-// Reads every record, handing each to `use`; reports a damaged end.
+// Reads every record, handing each to `use`; reports a damaged record with
+// where it starts, after those before it.
 template <class Use>
 int ReadTape(const std::string& path, Use use) {
   sim::TapeReader reader;
@@ -125,7 +126,9 @@ int ReadTape(const std::string& path, Use use) {
   while ((status = reader.Next(message)) == sim::TapeStatus::kRecord) {
     if (!use(message)) return 0;
   }
-  return status == sim::TapeStatus::kEnd ? 0 : Fail(path + ": " + sim::TapeDamage(status));
+  if (status == sim::TapeStatus::kEnd) return 0;
+  return Fail(path + ": record at byte " + std::to_string(reader.RecordOffset()) + ": " +
+              sim::TapeDamage(status));
 }
 
 int Dump(const std::string& path, const std::map<std::string, std::string>& options) {

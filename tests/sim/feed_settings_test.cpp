@@ -4,6 +4,7 @@
 #include "feed_settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -150,6 +151,45 @@ TEST(FeedSettingsTest, ConfigFileFillsInAndTheEnvironmentWins) {
   EXPECT_FALSE(sim::LoadFeedSettings(LookupIn(variables), settings, error));
   EXPECT_NE(error.find(".missing"), std::string::npos) << error;
   std::remove(path.c_str());
+}
+
+// Only a regular file of sensible size is read: a FIFO would block the
+// login for ever, /dev/zero would fill the memory.
+TEST(FeedSettingsTest, AConfigFileThatIsNotASmallRegularFileIsRefused) {
+  const std::string base = ::testing::TempDir() + "settings" + std::to_string(getpid());
+  const std::string fifo = base + ".fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string directory = base + ".d";
+  ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+  const std::string large = base + ".large";
+  std::ofstream(large) << "VELTRANE_SIM_SPEED=max\n" << std::string(1 << 20, '#') << "\n";
+  const std::string fits = base + ".fits";
+  std::ofstream(fits) << "VELTRANE_SIM_SPEED=max\n" << std::string((1 << 20) - 30, '#') << "\n";
+  struct Case {
+    std::string path;
+    const char* reason;  // null: accepted
+  };
+  const Case cases[] = {{fifo, "not a regular file"},
+                        {directory, "not a regular file"},
+                        {"/dev/zero", "not a regular file"},
+                        {large, "larger than 1048576 bytes"},
+                        {fits, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    Variables variables{{"VELTRANE_SIM_CONFIG", c.path}};
+    sim::FeedSettings settings;
+    std::string error;
+    const bool loaded = sim::LoadFeedSettings(LookupIn(variables), settings, error);
+    if (c.reason == nullptr) {
+      EXPECT_TRUE(loaded) << error;
+      EXPECT_EQ(settings.speed, 0);
+    } else {
+      EXPECT_FALSE(loaded);
+      EXPECT_NE(error.find(c.path + ": " + c.reason), std::string::npos) << error;
+    }
+  }
+  for (const std::string& path : {fifo, large, fits}) std::remove(path.c_str());
+  rmdir(directory.c_str());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "quote_feed.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -283,6 +284,9 @@ TEST_F(QuoteFeedTest, AnswersOfEachRequest) {
     std::string settingsError;
     std::vector<Step> steps;
   };
+  // Neither may hang the login or replay as an empty day.
+  const std::string fifo = tapePath_ + ".fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const Case cases[] = {
       {"generated market",
        "",
@@ -304,6 +308,8 @@ TEST_F(QuoteFeedTest, AnswersOfEachRequest) {
        tapePath_ + ".missing",
        "",
        {{Event::kLogin, {}, 1, ""}, {Event::kSubscribe, {"600000"}, 1, "not logged in"}}},
+      {"tape is a FIFO", fifo, "", {{Event::kLogin, {}, 1, ""}}},
+      {"tape is a directory", ::testing::TempDir(), "", {{Event::kLogin, {}, 1, ""}}},
       {"bad settings", "", "VELTRANE_SIM_SPEED='x'", {{Event::kLogin, {}, 1, ""}}},
   };
   for (const Case& c : cases) {
@@ -337,6 +343,7 @@ TEST_F(QuoteFeedTest, AnswersOfEachRequest) {
       }
     }
   }
+  std::remove(fifo.c_str());
 }
 
 }  // namespace

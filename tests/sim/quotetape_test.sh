@@ -42,6 +42,20 @@ head -n 1 "$dir/dump" | grep -q "^09:30:00.000 SZSEL2_Quotation 000001 last=0.00
 head -c -1 "$dir/a.tape" > "$dir/cut.tape"
 if "$tool" stats "$dir/cut.tape" > /dev/null 2> "$dir/err"; then fail "a cut tape passed"; fi
 grep -q "cut short" "$dir/err" || fail "cut tape: $(cat "$dir/err")"
+# A changed byte inside a record: reported with where the record starts.
+cp "$dir/a.tape" "$dir/flipped.tape"
+printf 'Z' | dd of="$dir/flipped.tape" bs=1 seek=5000 conv=notrunc 2> /dev/null
+! cmp -s "$dir/a.tape" "$dir/flipped.tape" || fail "the byte did not change"
+for command in stats dump; do
+  if "$tool" $command "$dir/flipped.tape" > /dev/null 2> "$dir/err"; then
+    fail "$command passed a damaged tape"
+  fi
+  grep -q "record at byte [0-9]*: a record whose checksum does not match" "$dir/err" ||
+    fail "$command on a damaged tape: $(cat "$dir/err")"
+done
+mkfifo "$dir/fifo.tape"
+if "$tool" stats "$dir/fifo.tape" > /dev/null 2> "$dir/err"; then fail "a FIFO passed"; fi
+grep -q "not a regular file" "$dir/err" || fail "FIFO: $(cat "$dir/err")"
 if "$tool" generate "$dir/e.tape" --seed abc 2> "$dir/err"; then fail "--seed abc passed"; fi
 grep -q "VELTRANE_SIM_SEED='abc'" "$dir/err" || fail "bad seed: $(cat "$dir/err")"
 set +e

@@ -1,9 +1,11 @@
-// Tapes: what is written reads back the same, a damaged end is reported and
-// costs only the damaged record, and the feed finds each message's code.
+// Tapes: what is written reads back the same, a cut or damaged record is
+// reported and costs only itself and what follows, never altered data; old
+// tapes still read, and the feed finds each message's code.
 
 #include "tape.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -46,6 +48,29 @@ void PutBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// Length, name, time, payload length, payload and checksum.
+size_t RecordSize(const QuoteMessage& m) {
+  return 2 + std::strlen(m.typeName) + 8 + 4 + m.payload.size() + 4;
+}
+
+// Reads every record; those returned before the end status. Their type
+// names live as long as `reader`.
+TapeStatus ReadAll(sim::TapeReader& reader, const std::string& path,
+                   std::vector<QuoteMessage>& read, uint64_t* damagedAt = nullptr) {
+  std::string error;
+  EXPECT_TRUE(reader.Open(path, error)) << error;
+  read.clear();
+  QuoteMessage m;
+  TapeStatus status;
+  while ((status = reader.Next(m)) == TapeStatus::kRecord) read.push_back(m);
+  if (damagedAt != nullptr) *damagedAt = reader.RecordOffset();
+  return status;
+}
+
+bool SameRecord(const QuoteMessage& a, const QuoteMessage& b) {
+  return std::strcmp(a.typeName, b.typeName) == 0 && a.time == b.time && a.payload == b.payload;
+}
+
 TEST(TapeTest, RoundTripKeepsEveryMessageInOrder) {
   std::vector<QuoteMessage> written = ShortDay();
   ASSERT_GT(written.size(), 50u);
@@ -74,8 +99,7 @@ TEST(TapeTest, CutRecordEndsTheTapeAndKeepsTheOthers) {
   std::string path = TempPath("cut");
   WriteTape(path, written);
   std::string whole = FileBytes(path);
-  size_t lastRecord =
-      whole.size() - (2 + std::strlen(written[2].typeName) + 8 + 4 + written[2].payload.size());
+  size_t lastRecord = whole.size() - RecordSize(written[2]);
   for (size_t cut = lastRecord + 1; cut < whole.size(); ++cut) {
     SCOPED_TRACE(cut);
     PutBytes(path, whole.substr(0, cut));
@@ -102,7 +126,7 @@ TEST(TapeTest, DamagedTapesAreRefusedOrStopped) {
   const Case cases[] = {
       {"empty file", "", false, TapeStatus::kEnd},
       {"other magic", "VLTQTAPX" + header.substr(8), false, TapeStatus::kEnd},
-      {"later version", "VLTQTAPE" + std::string("\x02\0\0\0", 4), false, TapeStatus::kEnd},
+      {"later version", "VLTQTAPE" + std::string("\x03\0\0\0", 4), false, TapeStatus::kEnd},
       {"header only", header, true, TapeStatus::kEnd},
       {"type name of length 0", header + std::string("\0\0", 2), true, TapeStatus::kCorrupt},
       {"payload of 4 GiB",
@@ -125,6 +149,91 @@ TEST(TapeTest, DamagedTapesAreRefusedOrStopped) {
     EXPECT_EQ(reader.Next(m), c.first);
   }
   std::remove(path.c_str());
+}
+
+// Any byte of a record flipped: the reader hands back only records as they
+// were written, and stops at the damaged one, saying where it starts.
+TEST(TapeTest, AFlippedByteIsReportedNeverReplayedAsAlteredData) {
+  std::vector<QuoteMessage> written = ShortDay();
+  written.resize(4);
+  const std::string path = TempPath("flipped");
+  WriteTape(path, written);
+  const std::string whole = FileBytes(path);
+  std::vector<size_t> starts = {12};
+  for (const QuoteMessage& m : written) starts.push_back(starts.back() + RecordSize(m));
+  ASSERT_EQ(starts.back(), whole.size());
+  for (size_t at = 12; at < whole.size(); ++at) {
+    for (unsigned char flip : {0x01, 0x80, 0xff}) {
+      SCOPED_TRACE("byte " + std::to_string(at) + " ^ " + std::to_string(flip));
+      std::string bytes = whole;
+      bytes[at] = static_cast<char>(bytes[at] ^ flip);
+      PutBytes(path, bytes);
+      sim::TapeReader reader;
+      std::vector<QuoteMessage> read;
+      uint64_t damagedAt = 0;
+      const TapeStatus status = ReadAll(reader, path, read, &damagedAt);
+      size_t record = 0;
+      while (starts[record + 1] <= at) ++record;
+      ASSERT_EQ(read.size(), record);
+      for (size_t i = 0; i < read.size(); ++i) EXPECT_TRUE(SameRecord(read[i], written[i]));
+      EXPECT_NE(status, TapeStatus::kEnd);
+      EXPECT_NE(status, TapeStatus::kRecord);
+      EXPECT_EQ(damagedAt, starts[record]);
+    }
+  }
+  std::remove(path.c_str());
+}
+
+// A version 1 tape has no checksums; it replays as it stands.
+TEST(TapeTest, VersionOneTapesStillRead) {
+  std::vector<QuoteMessage> written = ShortDay();
+  written.resize(5);
+  std::string bytes = std::string("VLTQTAPE") + std::string("\x01\0\0\0", 4);
+  auto put = [&bytes](uint64_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>(value >> (8 * i) & 0xff);
+  };
+  for (const QuoteMessage& m : written) {
+    put(std::strlen(m.typeName), 2);
+    bytes += m.typeName;
+    put(static_cast<uint64_t>(m.time), 8);
+    put(m.payload.size(), 4);
+    bytes += m.payload;
+  }
+  const std::string path = TempPath("version1");
+  PutBytes(path, bytes);
+  sim::TapeReader reader;
+  std::vector<QuoteMessage> read;
+  EXPECT_EQ(ReadAll(reader, path, read), TapeStatus::kEnd);
+  ASSERT_EQ(read.size(), written.size());
+  for (size_t i = 0; i < read.size(); ++i) {
+    EXPECT_TRUE(SameRecord(read[i], written[i]));
+    EXPECT_EQ(read[i].code, written[i].code);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(TapeTest, OnlyARegularFileOpens) {
+  const std::string fifo = TempPath("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string directory = TempPath("directory");
+  ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+  struct Case {
+    std::string path;
+    const char* reason;
+  };
+  const Case cases[] = {{fifo, "not a regular file"},
+                        {directory, "not a regular file"},
+                        {"/dev/zero", "not a regular file"},
+                        {TempPath("missing"), "No such file"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    sim::TapeReader reader;
+    std::string error;
+    EXPECT_FALSE(reader.Open(c.path, error));
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+  std::remove(fifo.c_str());
+  rmdir(directory.c_str());
 }
 
 TEST(PayloadFieldsTest, SymbolAndKindOfEachType) {
