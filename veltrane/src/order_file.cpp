@@ -204,6 +204,7 @@ bool OrderFile::Open(const std::string& name, bool create) {
   device_ = opened.st_dev;
   inode_ = opened.st_ino;
   fresh_ = true;
+  lockless_ = false;
   return true;
 }
 
@@ -234,6 +235,13 @@ bool OrderFile::Lock() {
   for (;;) {
     if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno == EINTR) continue;
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
+      // A file system without advisory locks: the file is still this
+      // process's to keep, only not safely shared. Said once per file.
+      if (!lockless_) Fail("no advisory locks here; the file is not shared safely", errno);
+      lockless_ = true;
+      return true;
+    }
     if (errno != EWOULDBLOCK) {
       Fail("cannot lock", errno);
       return false;

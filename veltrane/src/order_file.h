@@ -126,6 +126,7 @@ class OrderFile {
   ino_t inode_ = 0;
   bool writable_ = false;
   int writeError_ = 0;     // why it could not be opened for writing
+  bool lockless_ = false;  // its file system has no advisory locks
   bool fresh_ = true;      // nothing read since it was opened: read it whole
   off_t read_ = 0;         // where the last whole line read ends
   off_t end_ = 0;          // the file's size when last read or written
