@@ -41,8 +41,7 @@ class TapeSource : public MessageSource {
     TapeStatus status = reader_.Next(message_);
     if (status == TapeStatus::kRecord) return &message_;
     if (status != TapeStatus::kEnd) {
-      problem_ = path_ + ": record at byte " + std::to_string(reader_.RecordOffset()) + ": " +
-                 TapeDamage(status) + "; the replay ends before it";
+      problem_ = path_ + ": " + reader_.Damage(status) + "; the replay ends before it";
     }
     return nullptr;
   }

@@ -10,11 +10,6 @@
 #include <cstring>
 
 namespace sim {
-namespace {
-
-constexpr size_t kBufferSize = 1 << 20;
-
-}  // namespace
 
 std::FILE* OpenRegularFile(const std::string& path, std::string& error) {
   // Non-blocking, so that a FIFO cannot hold the open until a writer comes.
@@ -38,7 +33,6 @@ std::FILE* OpenRegularFile(const std::string& path, std::string& error) {
     ::close(fd);
     return nullptr;
   }
-  std::setvbuf(file, nullptr, _IOFBF, kBufferSize);
   return file;
 }
 

@@ -12,7 +12,7 @@
 
 namespace sim {
 
-// `path` opened for buffered reading, or null with the reason in `error`
+// `path` opened for reading, or null with the reason in `error`
 // ("<path>: not a regular file", "<path>: No such file or directory").
 std::FILE* OpenRegularFile(const std::string& path, std::string& error);
 

@@ -98,14 +98,16 @@ bool TapeWriter::Close(std::string& error) {
   return true;
 }
 
-const char* TapeDamage(TapeStatus status) {
+std::string TapeReader::Damage(TapeStatus status) const {
+  const std::string where = "record at byte " + std::to_string(recordOffset_) + ": ";
   switch (status) {
     case TapeStatus::kTruncated:
-      return "the last record is cut short";
+      return where + "the last record is cut short";
     case TapeStatus::kCorrupt:
-      return "a record with impossible lengths; the rest is unreadable";
+      return where + "a record with impossible lengths; the rest is unreadable";
     case TapeStatus::kDamaged:
-      return "a record whose checksum does not match: it is damaged, and the rest untrusted";
+      return where +
+             "a record whose checksum does not match: it is damaged, and the rest untrusted";
     case TapeStatus::kRecord:
     case TapeStatus::kEnd:
       break;
@@ -120,6 +122,7 @@ TapeReader::~TapeReader() {
 bool TapeReader::Open(const std::string& path, std::string& error) {
   file_ = OpenRegularFile(path, error);
   if (file_ == nullptr) return false;
+  std::setvbuf(file_, nullptr, _IOFBF, kBufferSize);
   unsigned char header[sizeof kTapeMagic + 4];
   if (std::fread(header, 1, sizeof header, file_) != sizeof header ||
       std::memcmp(header, kTapeMagic, sizeof kTapeMagic) != 0) {

@@ -59,10 +59,6 @@ enum class TapeStatus {
   kDamaged,    // a record's checksum does not match; the rest is untrusted
 };
 
-// What went wrong for kTruncated, kCorrupt and kDamaged, e.g. "the last
-// record is cut short"; empty for the others.
-const char* TapeDamage(TapeStatus status);
-
 class TapeReader {
  public:
   TapeReader() = default;
@@ -80,6 +76,11 @@ class TapeReader {
   // Where the record that Next read last starts, in bytes from the start of
   // the file: the damaged one when Next reported damage.
   uint64_t RecordOffset() const { return recordOffset_; }
+
+  // What went wrong for kTruncated, kCorrupt and kDamaged, with where the
+  // record starts, e.g. "record at byte 5002: the last record is cut short";
+  // empty for the others.
+  std::string Damage(TapeStatus status) const;
 
  private:
   const char* Intern(const std::string& name);

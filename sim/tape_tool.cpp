@@ -127,8 +127,7 @@ int ReadTape(const std::string& path, Use use) {
     if (!use(message)) return 0;
   }
   if (status == sim::TapeStatus::kEnd) return 0;
-  return Fail(path + ": record at byte " + std::to_string(reader.RecordOffset()) + ": " +
-              sim::TapeDamage(status));
+  return Fail(path + ": " + reader.Damage(status));
 }
 
 int Dump(const std::string& path, const std::map<std::string, std::string>& options) {

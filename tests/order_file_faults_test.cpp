@@ -107,11 +107,15 @@ class CaseDirectory {
   fs::path path_;
 };
 
-// Mounts in a mount namespace of this process alone: nothing outlives it.
-bool CanMount() {
-  static const bool can = unshare(CLONE_NEWNS) == 0 &&
-                          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-  return can;
+// Mounts a 64 KiB file system on `path` and enters it, in a mount namespace
+// of this process alone, so that nothing outlives the test. False where this
+// machine cannot.
+bool MountSmallDisk(const fs::path& path) {
+  static const bool canMount = unshare(CLONE_NEWNS) == 0 &&
+                               mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  if (!canMount || mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") != 0) return false;
+  fs::current_path(path);  // into the new file system
+  return true;
 }
 
 struct Fault {
@@ -153,10 +157,7 @@ TEST(OrderFileFaults, WhatTheDiskRefusesIsCountedAndWrittenOnceItCanBe) {
        [&] { rmdir(today.c_str()); }, false},
       {"full disk", "0 A\n",
        [&](const fs::path& path) {
-         if (!CanMount() || mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") != 0) {
-           return false;
-         }
-         fs::current_path(path);  // into the new file system
+         if (!MountSmallDisk(path)) return false;
          WriteFile(today, "0 A\n");
          FillDisk();
          return true;
@@ -213,10 +214,9 @@ TEST(OrderFileFaults, WhatTheDiskRefusesIsCountedAndWrittenOnceItCanBe) {
 
 TEST(OrderFileFaults, AFullDiskLeavesOnlyWholeLinesAndTheNextProcessGoesOnAfterThem) {
   CaseDirectory directory("full-disk");
-  if (!CanMount() || mount("tmpfs", directory.path().c_str(), "tmpfs", 0, "size=64k") != 0) {
+  if (!MountSmallDisk(directory.path())) {
     GTEST_SKIP() << "this machine cannot mount a small file system";
   }
-  fs::current_path(directory.path());
   FillDisk();
   unlink("filler");
   // Room for a few thousand lines, then none.

@@ -289,10 +289,9 @@ bool OrderFile::CatchUp(off_t size, Merge merge, OrderMapRef map) {
     return false;
   }
   const size_t lastNewline = bytes.rfind('\n');
-  const size_t whole_lines = lastNewline == std::string::npos ? 0 : lastNewline + 1;
-  read_ = from + static_cast<off_t>(whole_lines);
+  const size_t wholeLines = lastNewline == std::string::npos ? 0 : lastNewline + 1;
+  read_ = from + static_cast<off_t>(wholeLines);
   end_ = from + static_cast<off_t>(bytes.size());
-  openLine_ = whole_lines < bytes.size();
 
   const std::vector<OrderLine> lines = ParseOrderFile(bytes);
   if (whole) {
@@ -344,7 +343,7 @@ void OrderFile::AppendUnsaved(OrderMapRef map) {
   }
   std::string lines;
   // A line someone left without its newline must not swallow the next one.
-  if (openLine_) lines += '\n';
+  if (read_ < end_) lines += '\n';
   for (long long number : unsaved_) {
     const auto entry = map.byNumber.find(number);
     if (entry != map.byNumber.end()) AppendLine(lines, number, entry->second);
@@ -358,7 +357,6 @@ void OrderFile::AppendUnsaved(OrderMapRef map) {
   if (written == static_cast<ssize_t>(lines.size())) {
     end_ += written;
     read_ = end_;
-    openLine_ = false;
     unsaved_.clear();
     return;
   }
@@ -369,29 +367,24 @@ void OrderFile::AppendUnsaved(OrderMapRef map) {
   Fail("cannot append", error);
 }
 
-void OrderFile::Load(const std::string& name, OrderMapRef map) {
+void OrderFile::Reconcile(const std::string& name, bool create, Merge merge, OrderMapRef map) {
   Close();  // read it whole, whatever was read before
-  if (!Begin(name, false, Merge::kFileWins, map)) return;
+  if (!Begin(name, create, merge, map)) return;
+  const Unlocker unlock{this};
   AppendUnsaved(map);
-  End();
+}
+
+void OrderFile::Load(const std::string& name, OrderMapRef map) {
+  Reconcile(name, false, Merge::kFileWins, map);
 }
 
 void OrderFile::Save(const std::string& name, OrderMapRef map) {
-  Close();
-  if (!Begin(name, true, Merge::kHeldWins, map)) return;
-  AppendUnsaved(map);
-  End();
+  Reconcile(name, true, Merge::kHeldWins, map);
 }
 
 long long OrderFile::Enter(const std::string& name, std::string code, OrderMapRef map) {
   const bool shared = Begin(name, true, Merge::kHeldWins, map);
-  // Unlocks on every way out, a failed allocation included.
-  struct Unlock {
-    OrderFile* file;
-    ~Unlock() {
-      if (file != nullptr) file->End();
-    }
-  } unlock{shared ? this : nullptr};
+  const Unlocker unlock{shared ? this : nullptr};
 
   const auto known = map.byCode.find(code);
   if (known != map.byCode.end()) {

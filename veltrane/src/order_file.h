@@ -109,8 +109,20 @@ class OrderFile {
   // While loading it may; later, what this object has handed out stands.
   enum class Merge { kFileWins, kHeldWins };
 
+  // Ends what Begin started on every way out, a failed allocation included.
+  struct Unlocker {
+    OrderFile* file;  // null: nothing to end
+    ~Unlocker() {
+      if (file != nullptr) file->End();
+    }
+  };
+
+  // Takes the file's lock and catches up with what others wrote; false when
+  // the file cannot be opened, locked or read (nothing is then held).
   bool Begin(const std::string& name, bool create, Merge merge, OrderMapRef map);
   void End();
+  // Reads the whole file and appends what it lacks.
+  void Reconcile(const std::string& name, bool create, Merge merge, OrderMapRef map);
   bool Open(const std::string& name, bool create);
   bool ReopenWritable(const std::string& name);
   void Close();
@@ -128,9 +140,9 @@ class OrderFile {
   int writeError_ = 0;     // why it could not be opened for writing
   bool lockless_ = false;  // its file system has no advisory locks
   bool fresh_ = true;      // nothing read since it was opened: read it whole
-  off_t read_ = 0;         // where the last whole line read ends
+  off_t read_ = 0;         // where the last whole line read ends; below end_
+                           // when the file ends in a line without its newline
   off_t end_ = 0;          // the file's size when last read or written
-  bool openLine_ = false;  // the file ends in a line without its newline
   std::set<long long> unsaved_;  // numbers held that the file lacks
 };
 
