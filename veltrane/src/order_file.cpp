@@ -264,6 +264,11 @@ bool OrderFile::Begin(const std::string& name, bool create, Merge merge, OrderMa
   // is the one to share, so its lock is the one that counts.
   for (int attempt = 0; attempt < 4; ++attempt) {
     if (fd_ < 0 && !Open(name, create)) return false;
+    // A file read whole under the lock would keep the others waiting for as
+    // long as the parse of the whole day takes, and a writer that loads
+    // again and again would starve them; its finished lines are read first,
+    // and only what follows them is read under the lock.
+    if (fresh_ && !CatchUp(kUnlocked, merge, map)) return false;
     if (!Lock()) return false;
     struct stat current {};
     if (::stat(name.c_str(), &current) == 0 && current.st_dev == device_ &&
@@ -280,7 +285,8 @@ bool OrderFile::Begin(const std::string& name, bool create, Merge merge, OrderMa
 }
 
 bool OrderFile::CatchUp(off_t size, Merge merge, OrderMapRef map) {
-  const bool whole = fresh_ || size < end_;
+  const bool locked = size != kUnlocked;
+  const bool whole = fresh_ || (locked && size < end_);
   if (!whole && size == end_) return true;
   const off_t from = whole ? 0 : read_;
   std::string bytes;
@@ -291,6 +297,9 @@ bool OrderFile::CatchUp(off_t size, Merge merge, OrderMapRef map) {
   const size_t lastNewline = bytes.rfind('\n');
   const size_t wholeLines = lastNewline == std::string::npos ? 0 : lastNewline + 1;
   read_ = from + static_cast<off_t>(wholeLines);
+  // Without the lock a line after the last newline may be one that another
+  // writer is still writing: it is left for the read under the lock.
+  if (!locked) bytes.resize(wholeLines);
   end_ = from + static_cast<off_t>(bytes.size());
 
   const std::vector<OrderLine> lines = ParseOrderFile(bytes);

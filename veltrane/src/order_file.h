@@ -11,7 +11,9 @@
 // Sharing: a writer takes an advisory lock (flock) on the file, reads what
 // others appended since it last looked, and appends its own lines before it
 // lets go, so that a new number is always the next after everything in the
-// file, whoever wrote it. The file is only ever appended to, never rewritten
+// file, whoever wrote it. A file opened anew has its finished lines read
+// before the lock is taken, so that loading a long file keeps the others
+// waiting only for what was appended meanwhile. The file is only ever appended to, never rewritten
 // or replaced: other writers' lines, its owner and its mode stay as they are.
 //
 // A process killed at any instant leaves a file that loads to the entries of
@@ -127,6 +129,10 @@ class OrderFile {
   bool ReopenWritable(const std::string& name);
   void Close();
   bool Lock();
+  // Reads what was appended since the last look, the whole file when it is
+  // fresh or has shrunk below what was read. `size` is the file's size under
+  // the lock, or kUnlocked: then only whole lines are read.
+  static constexpr off_t kUnlocked = -1;
   bool CatchUp(off_t size, Merge merge, OrderMapRef map);
   void MergeLine(const OrderLine& line, Merge merge, OrderMapRef map);
   void AppendUnsaved(OrderMapRef map);
