@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "veltrane_sub_quote.h"
+
 namespace ombrel {
 namespace {
 
@@ -187,8 +189,8 @@ int ReqSubQuote(int nReqID, const py::list& types, const py::list& /*extra*/, co
   const Py_ssize_t typeCount = py::len(types);
   for (Py_ssize_t i = 0; i < typeCount; ++i) {
     const std::string type = py::extract<std::string>(types[i]);
-    if (type == "market") kinds |= 1;
-    if (type == "transaction") kinds |= 4;
+    if (type == "market") kinds |= veltrane::kSubQuoteSnapshots;
+    if (type == "transaction") kinds |= veltrane::kSubQuoteTrades;
   }
   const Py_ssize_t codeCount = py::len(codes);
   std::unique_ptr<char[][32]> table(new char[codeCount > 0 ? codeCount : 1][32]());

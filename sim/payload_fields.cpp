@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include "quote.pb.h"
+
 namespace sim {
 namespace {
 
@@ -19,20 +21,64 @@ struct SymbolField {
   int number;
 };
 
+// The field numbers come from the generated classes, so they follow the
+// schema.
+template <class Type>
+constexpr SymbolField SymbolFieldOf(const char* typeName) {
+  return {typeName, Type::kSymbolFieldNumber};
+}
 constexpr SymbolField kSymbolFields[] = {
-    {"SSEL2_Quotation", 5},    {"SZSEL2_Quotation", 4}, {"SSEL2_Transaction", 7},
-    {"SZSEL2_Transaction", 7}, {"SSEL2_Index", 6},      {"SZSEL2_Index", 4},
-    {"SSEL2_Static", 3},       {"SZSEL2_Static", 3},
+    SymbolFieldOf<lmvproto::SSEL2_Quotation>("SSEL2_Quotation"),
+    SymbolFieldOf<lmvproto::SZSEL2_Quotation>("SZSEL2_Quotation"),
+    SymbolFieldOf<lmvproto::SSEL2_Transaction>("SSEL2_Transaction"),
+    SymbolFieldOf<lmvproto::SZSEL2_Transaction>("SZSEL2_Transaction"),
+    SymbolFieldOf<lmvproto::SSEL2_Index>("SSEL2_Index"),
+    SymbolFieldOf<lmvproto::SZSEL2_Index>("SZSEL2_Index"),
+    SymbolFieldOf<lmvproto::SSEL2_Static>("SSEL2_Static"),
+    SymbolFieldOf<lmvproto::SZSEL2_Static>("SZSEL2_Static"),
 };
 
+template <class Type>
+constexpr SnapshotLayout SnapshotLayoutOf(const char* typeName) {
+  return {typeName,
+          Type::kSymbolFieldNumber,
+          Type::kPreClosePriceFieldNumber,
+          Type::kOpenPriceFieldNumber,
+          Type::kHighPriceFieldNumber,
+          Type::kLowPriceFieldNumber,
+          Type::kLastPriceFieldNumber,
+          Type::kTotalVolumeFieldNumber,
+          Type::kTotalAmountFieldNumber,
+          Type::kAskPrice01FieldNumber,
+          Type::kBidPrice01FieldNumber};
+}
+using lmvproto::SSEL2_Quotation;
+using lmvproto::SZSEL2_Quotation;
 constexpr SnapshotLayout kSnapshotLayouts[] = {
-    {"SSEL2_Quotation", 5, 6, 7, 8, 9, 10, 15, 16, 47, 80},
-    {"SZSEL2_Quotation", 4, 6, 7, 9, 10, 8, 16, 17, 28, 63},
+    SnapshotLayoutOf<SSEL2_Quotation>("SSEL2_Quotation"),
+    SnapshotLayoutOf<SZSEL2_Quotation>("SZSEL2_Quotation"),
 };
+
+template <class Type>
+constexpr TradeLayout TradeLayoutOf(const char* typeName) {
+  return {typeName, Type::kSymbolFieldNumber, Type::kTradePriceFieldNumber,
+          Type::kTradeVolumeFieldNumber, Type::kBuySellFlagFieldNumber};
+}
 constexpr TradeLayout kTradeLayouts[] = {
-    {"SSEL2_Transaction", 7, 8, 9, 13},
-    {"SZSEL2_Transaction", 7, 10, 11, 12},
+    TradeLayoutOf<lmvproto::SSEL2_Transaction>("SSEL2_Transaction"),
+    TradeLayoutOf<lmvproto::SZSEL2_Transaction>("SZSEL2_Transaction"),
 };
+
+// A snapshot's levels are three fields apart, each volume after its price.
+template <class Type>
+constexpr bool LevelsThreeApart() {
+  return Type::kAskVolume01FieldNumber == Type::kAskPrice01FieldNumber + 1 &&
+         Type::kAskPrice10FieldNumber == Type::kAskPrice01FieldNumber + 3 * (kLevels - 1) &&
+         Type::kBidVolume01FieldNumber == Type::kBidPrice01FieldNumber + 1 &&
+         Type::kBidPrice10FieldNumber == Type::kBidPrice01FieldNumber + 3 * (kLevels - 1);
+}
+static_assert(LevelsThreeApart<SSEL2_Quotation>() && LevelsThreeApart<SZSEL2_Quotation>(),
+              "the snapshot layouts' level spacing");
 
 template <class Layout, size_t N>
 const Layout* Find(const Layout (&layouts)[N], std::string_view type) {

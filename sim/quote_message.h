@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "libquote.h"
+
 namespace sim {
 
 // What a subscription asks for: the bits of the library's kinds mask.
-enum FeedKind : int64_t { kSnapshots = 1, kTrades = 2 };
+enum FeedKind : int64_t { kSnapshots = LIBQUOTE_KIND_SNAPSHOTS, kTrades = LIBQUOTE_KIND_TRADES };
 
 struct QuoteMessage {
   const char* typeName = "";  // "SSEL2_Quotation" etc.; outlives the message

@@ -12,10 +12,6 @@
 namespace sim {
 namespace {
 
-constexpr int32_t kNotice = 2;
-constexpr int32_t kLastRow = 1;
-constexpr int64_t kSell = 1;  // the gateway's sides
-constexpr int64_t kBuy = 2;
 constexpr int64_t kLot = 100;
 constexpr int64_t kMaxQuantity = 1000000000;
 
@@ -31,9 +27,9 @@ int32_t Narrow(int64_t value) {
 
 const char* FinishedAs(char status) {
   switch (status) {
-    case '7':
+    case LIBITG_STATUS_FILLED:
       return "filled";
-    case '8':
+    case LIBITG_STATUS_REJECTED:
       return "rejected";
     default:
       return "cancelled";
@@ -100,7 +96,7 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
       OrderCodeText(settings_.decimalCodes, stem_, static_cast<int64_t>(orders_.size()) + 1);
   order.reqId = reqId;
   order.security = security;
-  order.buy = side == kBuy;
+  order.buy = side == LIBITG_SIDE_BUY;
   order.side = Narrow(side);
   order.quantity = quantity;
   order.time = Clock();
@@ -117,7 +113,7 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
     Reject(order, VenueError::kUnknownCode, "unknown security code '" + security + "'");
   } else if (closed_) {
     Reject(order, VenueError::kMarketClosed, "the market is closed");
-  } else if (side != kBuy && side != kSell) {
+  } else if (side != LIBITG_SIDE_BUY && side != LIBITG_SIDE_SELL) {
     Reject(order, VenueError::kBadSide, "side must be 1 (sell) or 2 (buy)");
   } else if (!priced) {
     Reject(order, VenueError::kBadPrice, "price must be a positive number, not '" + price + "'");
@@ -147,11 +143,11 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   orders_.push_back(std::move(order));
   Order& placed = orders_.back();
   orderByCode_[placed.code] = index;
-  if (placed.status == '8') {
+  if (placed.status == LIBITG_STATUS_REJECTED) {
     CallClient(callbacks_.onInsert, reqId, placed.errorId, placed.message.c_str(),
                placed.security.c_str(), placed.code.c_str(), "", placed.side, Price(placed.price),
                Narrow(placed.quantity));
-    return ReportOrder(placed, reqId, kNotice);
+    return ReportOrder(placed, reqId, LIBITG_REPORT_NOTICE);
   }
   if (placed.buy) {
     placed.frozen = FrozenFor(placed);
@@ -162,13 +158,13 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   placed.message = "accepted";
   CallClient(callbacks_.onInsert, reqId, 0, placed.message.c_str(), placed.security.c_str(),
              placed.code.c_str(), "", placed.side, Price(placed.price), Narrow(placed.quantity));
-  ReportOrder(placed, reqId, kNotice);
+  ReportOrder(placed, reqId, LIBITG_REPORT_NOTICE);
   resting_.push_back(index);
   TakeBook(index);
 }
 
 void Venue::Reject(Order& order, int32_t errorId, std::string message) {
-  order.status = '8';
+  order.status = LIBITG_STATUS_REJECTED;
   order.errorId = errorId;
   order.message = std::move(message);
 }
@@ -209,11 +205,11 @@ void Venue::Fill(size_t index, int64_t price, int64_t quantity) {
   markets_[order.security].mark = price;
   matches_.push_back({MatchIdText(stem_, static_cast<int64_t>(matches_.size()) + 1), index, price,
                       quantity, Clock()});
-  ReportMatch(matches_.back(), order.reqId, kNotice);
-  if (order.traded == order.quantity) return Finish(index, '7', "filled");
-  order.status = '5';
+  ReportMatch(matches_.back(), order.reqId, LIBITG_REPORT_NOTICE);
+  if (order.traded == order.quantity) return Finish(index, LIBITG_STATUS_FILLED, "filled");
+  order.status = LIBITG_STATUS_PART_FILLED;
   order.message = "partially filled";
-  ReportOrder(order, order.reqId, kNotice);
+  ReportOrder(order, order.reqId, LIBITG_REPORT_NOTICE);
 }
 
 void Venue::Finish(size_t index, char status, std::string message) {
@@ -227,7 +223,7 @@ void Venue::Finish(size_t index, char status, std::string message) {
     holdings_[order.security].selling -= order.quantity - order.traded;
   }
   resting_.erase(std::remove(resting_.begin(), resting_.end(), index), resting_.end());
-  ReportOrder(order, order.reqId, kNotice);
+  ReportOrder(order, order.reqId, LIBITG_REPORT_NOTICE);
 }
 
 int64_t Venue::FeesOn(const Order& order, int64_t amount) const {
@@ -255,12 +251,12 @@ void Venue::Cancel(int32_t reqId, const std::string& orderCode) {
     return CallClient(callbacks_.onCancel, reqId, VenueError::kUnknownOrder, text.c_str());
   }
   const Order& order = orders_[found->second];
-  if (order.status != '2' && order.status != '5') {
+  if (order.status != LIBITG_STATUS_ACCEPTED && order.status != LIBITG_STATUS_PART_FILLED) {
     std::string text = "order " + orderCode + " is already " + FinishedAs(order.status);
     return CallClient(callbacks_.onCancel, reqId, VenueError::kOrderFinished, text.c_str());
   }
   CallClient(callbacks_.onCancel, reqId, 0, "cancelled");
-  Finish(found->second, '6', "cancelled");
+  Finish(found->second, LIBITG_STATUS_CANCELLED, "cancelled");
 }
 
 void Venue::QueryOrders(int32_t reqId) {
@@ -270,25 +266,26 @@ void Venue::QueryOrders(int32_t reqId) {
   if (!loggedIn_ || orders_.empty()) {
     CallClient(callbacks_.onOrder, reqId,
                loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-               loggedIn_ ? "no orders" : "not logged in", "", noOrder, "", 0, 0.0, 0, 0.0, 0, '0',
-               "", kLastRow);
+               loggedIn_ ? "no orders" : "not logged in", "", noOrder, "", 0, 0.0, 0, 0.0, 0,
+               LIBITG_STATUS_NONE, "", LIBITG_REPORT_LAST_ROW);
     return;
   }
   for (size_t i = 0; i < orders_.size(); ++i) {
-    ReportOrder(orders_[i], reqId, i + 1 == orders_.size() ? kLastRow : 0);
+    ReportOrder(orders_[i], reqId, i + 1 == orders_.size() ? LIBITG_REPORT_LAST_ROW : 0);
   }
 }
 
 void Venue::QueryMatches(int32_t reqId) {
   const char* noOrder = settings_.decimalCodes ? "0" : "";
   if (!loggedIn_ || matches_.empty()) {
-    CallClient(
-        callbacks_.onMatch, reqId, loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-        loggedIn_ ? "no matches" : "not logged in", "", noOrder, "", "", 0, 0.0, 0, "", kLastRow);
+    CallClient(callbacks_.onMatch, reqId,
+               loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
+               loggedIn_ ? "no matches" : "not logged in", "", noOrder, "", "", 0, 0.0, 0, "",
+               LIBITG_REPORT_LAST_ROW);
     return;
   }
   for (size_t i = 0; i < matches_.size(); ++i) {
-    ReportMatch(matches_[i], reqId, i + 1 == matches_.size() ? kLastRow : 0);
+    ReportMatch(matches_[i], reqId, i + 1 == matches_.size() ? LIBITG_REPORT_LAST_ROW : 0);
   }
 }
 
@@ -300,11 +297,11 @@ void Venue::QueryPositions(int32_t reqId) {
   if (!loggedIn_ || rows.empty()) {
     return CallClient(callbacks_.onPosition, reqId,
                       loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-                      loggedIn_ ? "no positions" : "not logged in", "", 0, kLastRow);
+                      loggedIn_ ? "no positions" : "not logged in", "", 0, LIBITG_REPORT_LAST_ROW);
   }
   for (size_t i = 0; i < rows.size(); ++i) {
     CallClient(callbacks_.onPosition, reqId, 0, "", rows[i].first.c_str(), Narrow(rows[i].second),
-               i + 1 == rows.size() ? kLastRow : 0);
+               i + 1 == rows.size() ? LIBITG_REPORT_LAST_ROW : 0);
   }
 }
 
@@ -434,16 +431,16 @@ void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView&
 void Venue::OnClose() {
   closed_ = true;
   std::vector<size_t> open = resting_;
-  for (size_t index : open) Finish(index, '6', "expired at the close");
+  for (size_t index : open) Finish(index, LIBITG_STATUS_CANCELLED, "expired at the close");
 }
 
 void Venue::ReportOrder(const Order& order, int32_t reqId, int32_t kind) {
   double averagePrice =
       order.traded == 0 ? 0.0 : static_cast<double>(order.tradedAmount) / order.traded / 100.0;
-  CallClient(callbacks_.onOrder, reqId, kind == kNotice ? order.errorId : 0, order.message.c_str(),
-             order.security.c_str(), order.code.c_str(), "", order.side, Price(order.price),
-             Narrow(order.quantity), averagePrice, Narrow(order.traded), order.status,
-             order.time.c_str(), kind);
+  CallClient(callbacks_.onOrder, reqId, kind == LIBITG_REPORT_NOTICE ? order.errorId : 0,
+             order.message.c_str(), order.security.c_str(), order.code.c_str(), "", order.side,
+             Price(order.price), Narrow(order.quantity), averagePrice, Narrow(order.traded),
+             order.status, order.time.c_str(), kind);
 }
 
 void Venue::ReportMatch(const Match& match, int32_t reqId, int32_t kind) {

@@ -125,7 +125,7 @@ class Venue : public MarketListener {
     int64_t tradedAmount = 0;  // cents
     int64_t fees = 0;          // cents, paid so far
     int64_t frozen = 0;        // cents held back for a buy's rest
-    char status = '2';
+    char status = LIBITG_STATUS_ACCEPTED;
     std::string time;
     int32_t errorId = 0;
     std::string message;

@@ -15,6 +15,27 @@
 extern "C" {
 #endif
 
+/* Sides of requests and reports. */
+#define LIBITG_SIDE_SELL 1
+#define LIBITG_SIDE_BUY 2
+
+/* Order status characters of onOrder: '1', '2' and 'S' all say the order
+ * is working at the exchange. */
+#define LIBITG_STATUS_NONE '0'
+#define LIBITG_STATUS_PENDING '1'
+#define LIBITG_STATUS_ACCEPTED '2'
+#define LIBITG_STATUS_SENT 'S'
+#define LIBITG_STATUS_PART_FILLED '5'
+#define LIBITG_STATUS_CANCELLED '6'
+#define LIBITG_STATUS_FILLED '7'
+#define LIBITG_STATUS_REJECTED '8'
+
+/* `reportKind` of onOrder and onMatch: an unsolicited notice (a status
+ * change, a match). Any other value is a row of a query answer, and a
+ * non-zero one marks its last row, as `isLast` of onPosition does. */
+#define LIBITG_REPORT_NOTICE 2
+#define LIBITG_REPORT_LAST_ROW 1
+
 /* The callback table, in this order. The library copies the table during
  * Set_CallbackInterface; the caller's table may then go away. `session`,
  * `exchange` and `currency` carry nothing the caller reads. */

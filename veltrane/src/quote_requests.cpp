@@ -6,17 +6,14 @@
 #include "ZR_QuantApi.h"
 #include "gateway_args.h"
 #include "libquote.h"
+#include "veltrane_sub_quote.h"
 
 namespace {
 
-// Bits of ReqSubQuote's kinds mask.
-constexpr int kSnapshots = 1;
-constexpr int kTrades = 4;
-
 // The library numbers the same two kinds differently; other bits are ignored.
 int64_t LibraryKinds(int kinds) {
-  return ((kinds & kSnapshots) != 0 ? LIBQUOTE_KIND_SNAPSHOTS : 0) |
-         ((kinds & kTrades) != 0 ? LIBQUOTE_KIND_TRADES : 0);
+  return ((kinds & veltrane::kSubQuoteSnapshots) != 0 ? LIBQUOTE_KIND_SNAPSHOTS : 0) |
+         ((kinds & veltrane::kSubQuoteTrades) != 0 ? LIBQUOTE_KIND_TRADES : 0);
 }
 
 // The library takes codes as exactly six characters.

@@ -43,7 +43,7 @@ void OnItgOrder(int32_t reqId, int32_t errorId, const char* message, const char*
     Corvane::TD_RspQryOrder report =
         OrderReport(reqId, errorId, message, securityCode, orderCode, *orderId, side, orderPrice,
                     orderQty, tradedPrice, tradedQty, status, orderTime);
-    if (reportKind == kNoticeReport) {
+    if (reportKind == LIBITG_REPORT_NOTICE) {
       spi->OnRtnOrderStatusChangeNotice(&report);
     } else {
       spi->OnRspQryOrder(&report, errorId, reportKind != 0);
@@ -64,7 +64,7 @@ void OnItgMatch(int32_t reqId, int32_t errorId, const char* message, const char*
     Corvane::TD_RspQryMatch report =
         MatchReport(reqId, errorId, message, securityCode, orderCode, *orderId, matchNumber, side,
                     matchPrice, matchQty, matchTime);
-    if (reportKind == kNoticeReport) {
+    if (reportKind == LIBITG_REPORT_NOTICE) {
       spi->OnRtnOrderMatchNotice(&report);
     } else {
       spi->OnRspQryMatch(&report, errorId, reportKind != 0);

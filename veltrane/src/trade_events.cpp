@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "libitg.h"
 #include "saturate.h"
 #include "text_copy.h"
 
@@ -27,21 +28,21 @@ std::string AddExchangeSuffix(const char* securityCode) {
   return code + (code[0] == '6' ? ".SH" : ".SZ");
 }
 
-int32_t TradeTypeFromSide(int32_t side) { return side == 1 ? 2 : 1; }
+int32_t TradeTypeFromSide(int32_t side) { return side == LIBITG_SIDE_SELL ? 2 : 1; }
 
 int32_t OrderStatusFromGateway(char status) {
   switch (status) {
-    case '1':
-    case '2':
-    case 'S':
+    case LIBITG_STATUS_PENDING:
+    case LIBITG_STATUS_ACCEPTED:
+    case LIBITG_STATUS_SENT:
       return 2;
-    case '5':
+    case LIBITG_STATUS_PART_FILLED:
       return 5;
-    case '6':
+    case LIBITG_STATUS_CANCELLED:
       return -9;
-    case '7':
+    case LIBITG_STATUS_FILLED:
       return 6;
-    case '8':
+    case LIBITG_STATUS_REJECTED:
       return -8;
     default:
       return 0;

@@ -13,10 +13,6 @@
 
 namespace veltrane {
 
-// The last argument of order and match reports: 2 is an unsolicited notice;
-// any other value is a query row, and a non-zero one marks the last row.
-constexpr int32_t kNoticeReport = 2;
-
 // The security code with its exchange suffix: ".SH" for codes that start with
 // '6' (Shanghai), ".SZ" for the rest; an empty or null code stays empty.
 std::string AddExchangeSuffix(const char* securityCode);

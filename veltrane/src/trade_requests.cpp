@@ -27,8 +27,10 @@ std::string PriceText(int64_t price) {
   return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-// The gateway's sides are 1 (nTradeType 2) and 2 (every other nTradeType).
-int64_t GatewaySide(int32_t tradeType) { return tradeType == 2 ? 1 : 2; }
+// nTradeType 2 sells; every other nTradeType buys.
+int64_t GatewaySide(int32_t tradeType) {
+  return tradeType == 2 ? LIBITG_SIDE_SELL : LIBITG_SIDE_BUY;
+}
 
 }  // namespace
 
