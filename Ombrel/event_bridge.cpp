@@ -3,7 +3,6 @@
 
 #include "event_bridge.h"
 
-#include <algorithm>
 #include <atomic>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
@@ -11,7 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "event_dicts.h"
@@ -22,19 +22,16 @@ namespace {
 
 using namespace Corvane;
 
-// Record copies live in slots of one size that the dispatcher hands back to
-// the producers. Allocating on a library thread and freeing on the dispatcher
-// would make both threads fight over the allocator's locks at every event.
-constexpr size_t kSlotSize =
-    std::max({sizeof(ZR_QuantUserBase), sizeof(TD_RspQryOrder), sizeof(TD_ReqOrderDelete),
-              sizeof(TD_RspQryMatch), sizeof(TD_RspQryPosition), sizeof(SubQuoteResult),
-              sizeof(MD_Market), sizeof(MD_Transaction), sizeof(TD_RspQryAccountMaxEntrustCount)});
-struct alignas(std::max_align_t) RecordSlot {
-  unsigned char bytes[kSlotSize];
+// Events are kept in blocks that are allocated while the queue is deeper
+// than it has ever been and reused after: allocating on a library thread and
+// freeing on the dispatcher would cost both threads the allocator's locks,
+// and fresh memory its page faults, at every event of a burst.
+constexpr size_t kBlockEvents = 256;
+struct EventBlock {
+  BridgeEvent events[kBlockEvents];
+  size_t count = 0;
 };
-// Slots kept for reuse beyond this many are freed, so that a burst does not
-// hold its memory for ever.
-constexpr size_t kSpareSlotLimit = 16384;
+
 // How long the dispatcher looks for new events before it sleeps: waking a
 // sleeping thread costs the producer a system call and the event several
 // microseconds.
@@ -42,28 +39,23 @@ constexpr std::chrono::microseconds kSpinBeforeSleep{50};
 
 // Created at module load and never destroyed: library threads may still
 // queue events while the process exits. The queue is first in, first out:
-// producers append to `events`, and the dispatcher takes all of them at
-// once by swapping in its own emptied vector, so neither side allocates in
-// the steady state.
+// producers fill the last block of `filled`, and the dispatcher takes all of
+// them at once by swapping in its own emptied list, then hands the blocks
+// back once delivered.
 struct EventQueue {
   boost::mutex mutex;
   boost::condition_variable ready;
-  std::vector<BridgeEvent> events;
-  std::vector<RecordSlot*> spareSlots;
-  std::atomic<bool> pending{false};  // `events` is not empty; read while spinning
+  std::vector<EventBlock*> filled;   // in queue order
+  std::vector<EventBlock*> spare;    // its capacity holds every block
+  size_t blocks = 0;                 // allocated so far
+  std::atomic<bool> pending{false};  // `filled` holds an event; read while spinning
   bool dispatcherWaiting = false;    // the dispatcher sleeps on `ready`
   bool stopRequested = false;        // the dispatcher is to end
   bool closed = false;               // events are dropped, not queued
 };
 
-EventQueue* NewQueue() {
-  auto* queue = new EventQueue;
-  queue->spareSlots.reserve(kSpareSlotLimit);
-  return queue;
-}
-
 EventQueue& Queue() {
-  static EventQueue* const queue = NewQueue();
+  static EventQueue* const queue = new EventQueue;
   return *queue;
 }
 
@@ -74,82 +66,64 @@ QuantCallBack* g_callback = nullptr;   // the native object inside it
 boost::thread* g_dispatcher = nullptr;
 bool g_stopping = false;
 
-template <class Record>
-void Destroy(void* record) {
-  static_cast<Record*>(record)->~Record();
+// Ends the records of `block`'s events (a subscription answer's codes are
+// freed here, on the dispatcher) and empties it.
+void Empty(EventBlock& block) noexcept {
+  for (size_t i = 0; i < block.count; ++i) block.events[i].record.emplace<kEventKindCount>();
+  block.count = 0;
 }
 
-// Ends the life of the record of `event` and returns its slot (null when
-// there is none).
-RecordSlot* DestroyRecord(BridgeEvent& event) noexcept {
-  void* record = event.pRecord;
-  if (record == nullptr) return nullptr;
-  switch (event.nEventType) {
-    case kEventUserInfo:
-      Destroy<ZR_QuantUserBase>(record);
-      break;
-    case kEventRspOrderInsert:
-    case kEventOrderStatusChange:
-      Destroy<TD_RspOrderInsert>(record);
-      break;
-    case kEventRspOrderDelete:
-      Destroy<TD_ReqOrderDelete>(record);
-      break;
-    case kEventRspQryOrder:
-      Destroy<TD_RspQryOrder>(record);
-      break;
-    case kEventRspQryMatch:
-      Destroy<TD_RspQryMatch>(record);
-      break;
-    case kEventRspQryPosition:
-      Destroy<TD_RspQryPosition>(record);
-      break;
-    case kEventRspSubQuote:
-      Destroy<SubQuoteResult>(record);
-      break;
-    case kEventOrderMatch:
-      Destroy<TD_RtnOrderMatchNotice>(record);
-      break;
-    case kEventAccountCapital:
-      Destroy<TD_RspQryAccountMaxEntrustCount>(record);
-      break;
-    default:  // the market records have nothing to destroy
-      break;
-  }
-  event.pRecord = nullptr;
-  return static_cast<RecordSlot*>(record);
-}
-
-// Keeps `slots` for reuse, up to the limit, and frees the rest. Needs the
-// queue's mutex.
-void SpareSlots(EventQueue& queue, std::vector<RecordSlot*>& slots) noexcept {
-  for (RecordSlot* slot : slots) {
-    if (queue.spareSlots.size() < kSpareSlotLimit) {
-      queue.spareSlots.push_back(slot);
-    } else {
-      delete slot;
+// The slot for the next event: the first free one of the last block, else
+// one of a spare block, else of a new one. Needs the queue's mutex; null
+// when there is no memory for a new block.
+BridgeEvent* NextSlot(EventQueue& queue) noexcept {
+  if (queue.filled.empty() || queue.filled.back()->count == kBlockEvents) {
+    try {
+      // Room first, so that nothing can fail once a block is taken.
+      if (queue.filled.size() == queue.filled.capacity()) {
+        queue.filled.reserve(queue.filled.size() * 2 + 16);
+      }
+      if (queue.spare.empty()) {
+        if (queue.spare.capacity() <= queue.blocks) queue.spare.reserve(2 * queue.blocks + 16);
+        queue.spare.push_back(new EventBlock);
+        ++queue.blocks;
+      }
+    } catch (...) {
+      return nullptr;
     }
+    queue.filled.push_back(queue.spare.back());
+    queue.spare.pop_back();
   }
-  slots.clear();
+  EventBlock& block = *queue.filled.back();
+  return &block.events[block.count];
 }
 
 // Producers. None throws: an event that cannot be queued (no memory) is
-// dropped rather than unwinding into the library's thread. `place` puts the
-// event's record, if it has one, into a slot; it runs under the queue's
-// mutex, so the copy and the append are one step.
-template <class Place>
-void Publish(BridgeEvent event, Place place) noexcept {
+// dropped rather than unwinding into the library's thread. The record is
+// made in its slot under the queue's mutex, so the copy and the append are
+// one step. Kinds without a record of their own pass none.
+template <EventKind kKind, class... Record>
+void Publish(const BridgeEvent& beside, Record&&... record) noexcept {
+  constexpr size_t kIndex = static_cast<size_t>(kKind);
+  static_assert(!std::is_same_v<RecordOf<kKind>, NotQueued>, "a kind that is never queued");
   EventQueue& queue = Queue();
   bool wake = false;
   try {
     boost::lock_guard<boost::mutex> hold(queue.mutex);
     if (queue.closed) return;
-    // Grown before the copy, so that the append cannot fail after it.
-    if (queue.events.size() == queue.events.capacity()) {
-      queue.events.reserve(queue.events.size() * 2 + 256);
+    BridgeEvent* slot = NextSlot(queue);
+    if (slot == nullptr) return;
+    try {
+      slot->record.emplace<kIndex>(std::forward<Record>(record)...);
+    } catch (...) {
+      slot->record.emplace<kEventKindCount>();
+      return;
     }
-    event.pRecord = place(queue);
-    queue.events.push_back(event);
+    slot->nSrvType = beside.nSrvType;
+    slot->nEventReqID = beside.nEventReqID;
+    slot->nErrorId = beside.nErrorId;
+    slot->bIsLast = beside.bIsLast;
+    ++queue.filled.back()->count;
     queue.pending.store(true, std::memory_order_release);
     wake = queue.dispatcherWaiting;
   } catch (...) {
@@ -158,68 +132,45 @@ void Publish(BridgeEvent event, Place place) noexcept {
   if (wake) queue.ready.notify_one();
 }
 
-void PublishPlain(BridgeEvent event) noexcept {
-  Publish(event, [](EventQueue&) -> void* { return nullptr; });
+// Queues a copy of `record`; the library's pointer is not kept. An event
+// without its record is not queued.
+template <EventKind kKind, class Record>
+void PublishCopy(const BridgeEvent& beside, const Record* record) noexcept {
+  static_assert(std::is_same_v<Record, RecordOf<kKind>>, "the record of the event's kind");
+  if (record != nullptr) Publish<kKind>(beside, *record);
 }
 
-// Queues `event` with a copy of `record`; the library's pointer is not kept.
-// An event without its record is not queued.
-template <class Record>
-void PublishCopy(BridgeEvent event, const Record* record) noexcept {
-  static_assert(sizeof(Record) <= kSlotSize, "every record fits a slot");
-  if (record == nullptr) return;
-  Publish(event, [record](EventQueue& queue) -> void* {
-    RecordSlot* slot;
-    if (queue.spareSlots.empty()) {
-      slot = new RecordSlot;
-    } else {
-      slot = queue.spareSlots.back();
-      queue.spareSlots.pop_back();
-    }
-    try {
-      return new (slot) Record(*record);
-    } catch (...) {
-      delete slot;
-      throw;
-    }
-  });
-}
-
-BridgeEvent EventOf(EventCode code, int32_t errorId = 0, bool isLast = true) {
+BridgeEvent Beside(int32_t errorId = 0, bool isLast = true) {
   BridgeEvent event;
-  event.nEventType = code;
   event.nErrorId = errorId;
   event.bIsLast = isLast;
   return event;
 }
 
-// The Python method of each event code (index 0 unused): the operation that
-// calls it and its name.
-struct MethodOfCode {
+// Each kind's spi operation is the module's own.
+#define OMBREL_CHECK_SPI_OPERATION(Name, Record, SpiOperation, ...)             \
+  static_assert(!std::is_same_v<decltype(&CCallback::SpiOperation),             \
+                                decltype(&Corvane::ZR_QuantSpi::SpiOperation)>, \
+                "CCallback overrides " #SpiOperation);
+OMBREL_EVENT_MAP(OMBREL_CHECK_SPI_OPERATION)
+#undef OMBREL_CHECK_SPI_OPERATION
+
+// The native operation that calls each kind's Python method, and whether the
+// method's "errorid" and "isend" come from the event.
+struct KindDelivery {
   void (QuantCallBack::*call)();
-  CallbackMethod name;
+  bool statusFromEvent;
 };
-constexpr MethodOfCode kMethodOfCode[] = {
-    {nullptr, kRtnConnect},
-    {&QuantCallBack::RtnConnect, kRtnConnect},
-    {&QuantCallBack::RtnUserInfo, kRtnUserInfo},
-    {&QuantCallBack::RtnLoginWarn, kRtnLoginWarn},
-    {&QuantCallBack::RtnRspOrderInsert, kRtnRspOrderInsert},
-    {&QuantCallBack::RtnRspOrderDelete, kRtnRspOrderDelete},
-    {&QuantCallBack::RtnRspQryOrder, kRtnRspQryOrder},
-    {&QuantCallBack::RtnRspQryMatch, kRtnRspQryMatch},
-    {&QuantCallBack::RtnRspQryPosition, kRtnRspQryPosition},
-    {&QuantCallBack::RtnRspSubQuote, kRtnRspSubQuote},
-    {&QuantCallBack::RtnOrderStatusChangeNotice, kRtnOrderStatusChangeNotice},
-    {&QuantCallBack::RtnOrderMatchNotice, kRtnOrderMatchNotice},
-    {&QuantCallBack::RtnMarket, kRtnMarket},
-    {&QuantCallBack::RtnTransaction, kRtnTransaction},
-    {&QuantCallBack::RtnQryAccountMaxEntrustCount, kRtnQryAccountMaxEntrustCount},
+constexpr KindDelivery kDeliveries[kEventKindCount] = {
+#define OMBREL_DELIVERY(Name, Record, SpiOperation, Status, ...) \
+  {&QuantCallBack::Rtn##Name, EventStatus::Status == EventStatus::kFromEvent},
+    OMBREL_EVENT_MAP(OMBREL_DELIVERY)
+#undef OMBREL_DELIVERY
 };
 
 // Prints the pending Python error the way an uncaught exception is printed
 // (through sys.excepthook), after a line that names the event, and clears it.
-void ReportFailure(int32_t code, const char* what) {
+void ReportFailure(EventKind kind, const char* what) {
   PyObject* type;
   PyObject* value;
   PyObject* traceback;
@@ -227,7 +178,7 @@ void ReportFailure(int32_t code, const char* what) {
   PyErr_NormalizeException(&type, &value, &traceback);
   if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
   PySys_WriteStderr("Exception in Ombrel's dispatcher thread, %s %s:\n", what,
-                    kCallbackMethodNames[kMethodOfCode[code].name]);
+                    kCallbackMethodNames[static_cast<int>(kind)]);
   PyObject* hook = PySys_GetObject("excepthook");
   PyObject* result = hook == nullptr ? nullptr
                                      : PyObject_CallFunctionObjArgs(
@@ -246,9 +197,9 @@ void ReportFailure(int32_t code, const char* what) {
 // Fills the target's attributes from `event` and calls its method. An event
 // whose dictionary cannot be made is not delivered.
 void Deliver(const BridgeEvent& event) {
-  const int32_t code = event.nEventType;
-  if (code < kEventConnect || code > kEventAccountCapital || g_callback == nullptr) return;
-  if (code != kEventConnect && code != kEventLoginWarn && event.pRecord == nullptr) return;
+  const EventKind kind = event.Kind();
+  if (static_cast<int>(kind) >= kEventKindCount || g_callback == nullptr) return;
+  const KindDelivery& delivery = kDeliveries[static_cast<int>(kind)];
   // Held for the whole delivery: code that runs while the dict is refilled
   // (a value's finaliser) may call the factory and replace the target.
   PyObject* target = g_callbackObject;
@@ -259,14 +210,14 @@ void Deliver(const BridgeEvent& event) {
   callback->errorid = 0;
   callback->isend = false;
   if (!FillEventDict(dict, event)) {
-    ReportFailure(code, "making the dictionary for");
+    ReportFailure(kind, "making the dictionary for");
   } else {
-    if (code >= kEventRspOrderInsert) {
+    if (delivery.statusFromEvent) {
       callback->errorid = event.nErrorId;
       callback->isend = event.bIsLast;
     }
-    (callback->*kMethodOfCode[code].call)();
-    if (PyErr_Occurred() != nullptr) ReportFailure(code, "in");
+    (callback->*delivery.call)();
+    if (PyErr_Occurred() != nullptr) ReportFailure(kind, "in");
   }
   Py_DECREF(dict);
   Py_DECREF(target);
@@ -278,9 +229,9 @@ void Pause() {
 #endif
 }
 
-// Hands the slots of delivered events back, then waits for events and moves
-// all of them into `batch`. False once the dispatcher is to end.
-bool TakeEvents(std::vector<BridgeEvent>& batch, std::vector<RecordSlot*>& spent) {
+// Hands the blocks of delivered events back, then waits for events and
+// moves all of them into `batch`. False once the dispatcher is to end.
+bool TakeEvents(std::vector<EventBlock*>& batch, std::vector<EventBlock*>& spent) {
   EventQueue& queue = Queue();
   const auto spinEnds = std::chrono::steady_clock::now() + kSpinBeforeSleep;
   for (unsigned i = 1; !queue.pending.load(std::memory_order_acquire); ++i) {
@@ -288,29 +239,33 @@ bool TakeEvents(std::vector<BridgeEvent>& batch, std::vector<RecordSlot*>& spent
     if (i % 64 == 0 && std::chrono::steady_clock::now() > spinEnds) break;
   }
   boost::unique_lock<boost::mutex> hold(queue.mutex);
-  SpareSlots(queue, spent);
-  while (queue.events.empty() && !queue.stopRequested) {
+  // Within `spare`'s capacity, which counts every block: no allocation.
+  queue.spare.insert(queue.spare.end(), spent.begin(), spent.end());
+  spent.clear();
+  while (queue.filled.empty() && !queue.stopRequested) {
     queue.dispatcherWaiting = true;
     queue.ready.wait(hold);
     queue.dispatcherWaiting = false;
   }
   if (queue.stopRequested) return false;
-  batch.swap(queue.events);
+  batch.swap(queue.filled);
   queue.pending.store(false, std::memory_order_relaxed);
   return true;
 }
 
 // Delivers the events of `batch` in order, with the interpreter lock held,
-// and ends their records, collecting the slots in `spent`. False when the
-// dispatcher was stopped meanwhile (the rest of the batch is dropped).
-bool DeliverBatch(std::vector<BridgeEvent>& batch, std::vector<RecordSlot*>& spent) {
+// and empties its blocks into `spent`. False when the dispatcher was stopped
+// meanwhile (the rest of the batch is dropped).
+bool DeliverBatch(std::vector<EventBlock*>& batch, std::vector<EventBlock*>& spent) {
   bool running = true;
-  for (BridgeEvent& event : batch) {
-    running = running && !g_stopping;
-    if (running) Deliver(event);
-    if (RecordSlot* slot = DestroyRecord(event)) spent.push_back(slot);
+  for (EventBlock* block : batch) {
+    for (size_t i = 0; i < block->count && running; ++i) {
+      running = !g_stopping;
+      if (running) Deliver(block->events[i]);
+    }
+    Empty(*block);
   }
-  batch.clear();
+  spent.swap(batch);
   return running;
 }
 
@@ -319,8 +274,8 @@ bool DeliverBatch(std::vector<BridgeEvent>& batch, std::vector<RecordSlot*>& spe
 void DispatchLoop() noexcept {
   const PyGILState_STATE outer = PyGILState_Ensure();
   PyThreadState* const thread = PyEval_SaveThread();
-  std::vector<BridgeEvent> batch;
-  std::vector<RecordSlot*> spent;
+  std::vector<EventBlock*> batch;
+  std::vector<EventBlock*> spent;
   for (;;) {
     bool running = false;
     try {
@@ -348,64 +303,64 @@ CCallback& g_spi() {
 }
 
 void CCallback::OnConnect(int nSrvType) {
-  BridgeEvent event = EventOf(kEventConnect);
-  event.nSrvType = nSrvType;
-  PublishPlain(event);
+  BridgeEvent beside = Beside();
+  beside.nSrvType = nSrvType;
+  Publish<EventKind::kConnect>(beside);
 }
 
 // Disconnections never reach Python.
 void CCallback::OnDisconnect(int) {}
 
 void CCallback::OnRtnUserInfo(ZR_QuantUserBase* pUser) {
-  PublishCopy(EventOf(kEventUserInfo), pUser);
+  PublishCopy<EventKind::kUserInfo>(Beside(), pUser);
 }
 
 void CCallback::OnRtnLoginWarn(int nErrorId) {
   std::fputs("Login Error \n", stdout);
   std::fflush(stdout);
-  PublishPlain(EventOf(kEventLoginWarn, nErrorId));
+  Publish<EventKind::kLoginWarn>(Beside(nErrorId));
 }
 
 void CCallback::OnRspOrderInsert(TD_RspOrderInsert* pRsp, int nErrorId) {
-  PublishCopy(EventOf(kEventRspOrderInsert, nErrorId), pRsp);
+  PublishCopy<EventKind::kRspOrderInsert>(Beside(nErrorId), pRsp);
 }
 
 void CCallback::OnRspOrderDelete(TD_ReqOrderDelete* pRsp, int nErrorId) {
-  PublishCopy(EventOf(kEventRspOrderDelete, nErrorId), pRsp);
+  PublishCopy<EventKind::kRspOrderDelete>(Beside(nErrorId), pRsp);
 }
 
 void CCallback::OnRspQryOrder(TD_RspQryOrder* pRsp, int nErrorId, bool bIsLast) {
-  PublishCopy(EventOf(kEventRspQryOrder, nErrorId, bIsLast), pRsp);
+  PublishCopy<EventKind::kRspQryOrder>(Beside(nErrorId, bIsLast), pRsp);
 }
 
 void CCallback::OnRspQryMatch(TD_RspQryMatch* pRsp, int nErrorId, bool bIsLast) {
-  PublishCopy(EventOf(kEventRspQryMatch, nErrorId, bIsLast), pRsp);
+  PublishCopy<EventKind::kRspQryMatch>(Beside(nErrorId, bIsLast), pRsp);
 }
 
 void CCallback::OnRspQryPosition(TD_RspQryPosition* pRsp, int nErrorId, bool bIsLast) {
-  PublishCopy(EventOf(kEventRspQryPosition, nErrorId, bIsLast), pRsp);
+  PublishCopy<EventKind::kRspQryPosition>(Beside(nErrorId, bIsLast), pRsp);
 }
 
 // The capital answer is always a single row, whatever its flag says.
 void CCallback::OnRspQryAccountMaxEntrustCount(TD_RspQryAccountMaxEntrustCount* pRsp, int nErrorId,
                                                bool) {
-  PublishCopy(EventOf(kEventAccountCapital, nErrorId), pRsp);
+  PublishCopy<EventKind::kQryAccountMaxEntrustCount>(Beside(nErrorId), pRsp);
 }
 
 void CCallback::OnRtnOrderStatusChangeNotice(TD_RspOrderInsert* pNotice) {
-  PublishCopy(EventOf(kEventOrderStatusChange), pNotice);
+  PublishCopy<EventKind::kOrderStatusChangeNotice>(Beside(), pNotice);
 }
 
 void CCallback::OnRtnOrderMatchNotice(TD_RtnOrderMatchNotice* pNotice) {
-  PublishCopy(EventOf(kEventOrderMatch), pNotice);
+  PublishCopy<EventKind::kOrderMatchNotice>(Beside(), pNotice);
 }
 
 // A refused subscription must not look like success: the answer's error id
 // and text travel with it.
 void CCallback::OnRspSubQuote(int nReqID, int, int, const char (*pCodes)[32], int nCount,
                               const char*, const char*, int nErrorId, const char* errDesc) {
-  BridgeEvent event = EventOf(kEventRspSubQuote, nErrorId);
-  event.nEventReqID = nReqID;
+  BridgeEvent beside = Beside(nErrorId);
+  beside.nEventReqID = nReqID;
   SubQuoteResult result;
   try {
     if (pCodes != nullptr) {
@@ -415,19 +370,19 @@ void CCallback::OnRspSubQuote(int nReqID, int, int, const char (*pCodes)[32], in
   } catch (...) {
     return;  // no memory for the codes: the answer is dropped
   }
-  PublishCopy(event, &result);
+  Publish<EventKind::kRspSubQuote>(beside, std::move(result));
 }
 
 void CCallback::OnRtnMarket(int nReqID, MD_Market* pMarket) {
-  BridgeEvent event = EventOf(kEventMarket);
-  event.nEventReqID = nReqID;
-  PublishCopy(event, pMarket);
+  BridgeEvent beside = Beside();
+  beside.nEventReqID = nReqID;
+  PublishCopy<EventKind::kMarket>(beside, pMarket);
 }
 
 void CCallback::OnRtnTransaction(int nReqID, MD_Transaction* pTrans) {
-  BridgeEvent event = EventOf(kEventTransaction);
-  event.nEventReqID = nReqID;
-  PublishCopy(event, pTrans);
+  BridgeEvent beside = Beside();
+  beside.nEventReqID = nReqID;
+  PublishCopy<EventKind::kTransaction>(beside, pTrans);
 }
 
 void DeliverTo(PyObject* callbackObject, QuantCallBack* callback) {
@@ -447,10 +402,11 @@ void StopDispatcher() {
     boost::lock_guard<boost::mutex> hold(queue.mutex);
     queue.stopRequested = true;
     queue.closed = true;
-    for (BridgeEvent& event : queue.events) {
-      if (RecordSlot* slot = DestroyRecord(event)) delete slot;
+    for (EventBlock* block : queue.filled) {
+      Empty(*block);
+      queue.spare.push_back(block);
     }
-    queue.events.clear();
+    queue.filled.clear();
   }
   queue.ready.notify_all();
   // From inside a handler the dispatcher ends by itself after this event.

@@ -3,8 +3,9 @@
 //
 // veltrane calls its spi on threads of the trade gateway and the quote
 // library, which hold no interpreter lock. The module's one spi, `g_spi`,
-// therefore never touches Python: it copies the event's record onto the heap
-// and appends a `BridgeEvent` to a process-wide queue. One dispatcher thread
+// therefore never touches Python: it copies the event's record into a
+// `BridgeEvent` (event_kinds.h) at the end of a process-wide queue, in storage
+// that is allocated once and reused. One dispatcher thread
 // takes the events in queue order and, holding the interpreter lock, fills
 // the callback object's "rspdict", "errorid" and "isend" and calls its
 // `Rtn...` method. Events are delivered to the callback object of the latest
@@ -20,51 +21,11 @@
 
 #include <Python.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "ZR_QuantApi.h"
 
 namespace ombrel {
 
 class QuantCallBack;
-
-// Event codes, one per Python method of the callback object.
-enum EventCode : int32_t {
-  kEventConnect = 1,
-  kEventUserInfo = 2,
-  kEventLoginWarn = 3,
-  kEventRspOrderInsert = 4,
-  kEventRspOrderDelete = 5,
-  kEventRspQryOrder = 6,
-  kEventRspQryMatch = 7,
-  kEventRspQryPosition = 8,
-  kEventRspSubQuote = 9,
-  kEventOrderStatusChange = 10,
-  kEventOrderMatch = 11,
-  kEventMarket = 12,
-  kEventTransaction = 13,
-  kEventAccountCapital = 14,
-};
-
-// The record of a subscription answer: the answer's codes, each up to its
-// first zero byte, and the answer's error text.
-struct SubQuoteResult {
-  std::vector<std::string> codes;
-  std::string errDesc;
-};
-
-// A queue entry. `pRecord` is a copy of the event's record, of the type that
-// `nEventType` implies, owned by the entry (null for codes 1 and 3).
-struct BridgeEvent {
-  int32_t nEventType = 0;
-  void* pRecord = nullptr;
-  int32_t nSrvType = 0;      // argument of OnConnect (code 1)
-  int32_t nEventReqID = -1;  // request id carried outside the record (codes 9, 12, 13)
-  int32_t nErrorId = 0;
-  bool bIsLast = true;
-};
 
 // The module's spi. Every operation copies and queues its event and returns;
 // none throws, none takes the interpreter lock. "Login Error " is written to

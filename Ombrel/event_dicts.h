@@ -18,17 +18,16 @@
 
 #include <cstdint>
 
-#include "event_bridge.h"
+#include "event_kinds.h"
 
 namespace ombrel {
 
 // Creates the interned key strings; once, at module load.
 void CreateDictionaryKeys();
 
-// Makes `dict` hold exactly the dictionary of `event`, whose record must be
-// present for codes 2 to 14. The dict object is reused: its previous content
-// is gone afterwards. Returns false, with a Python error set, when a value
-// could not be made (the dict is then partly filled and must not be handed
+// Makes `dict` hold exactly the dictionary of `event`, a queued event. The
+// dict object is reused: its previous content is gone afterwards. Returns false, with a Python
+// error set, when a value could not be made (the dict is then partly filled and must not be handed
 // to a script).
 bool FillEventDict(PyObject* dict, const BridgeEvent& event);
 
@@ -40,6 +39,9 @@ int64_t PriceLimit(int32_t preClose, double factor);
 // A text field as a Python str (new reference; null with a Python error set
 // only when memory runs out).
 PyObject* TextToPython(const char* field, size_t capacity);
+
+// `size` bytes of text, decoded as a text field is.
+PyObject* DecodeText(const char* text, size_t size);
 
 }  // namespace ombrel
 

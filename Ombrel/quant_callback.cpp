@@ -4,22 +4,10 @@
 
 namespace ombrel {
 
-const char* const kCallbackMethodNames[kCallbackMethodCount] = {
-    "RtnConnect",
-    "RtnDisconnect",
-    "RtnUserInfo",
-    "RtnLoginWarn",
-    "RtnRspQryOrder",
-    "RtnRspQryMatch",
-    "RtnRspQryPosition",
-    "RtnRspOrderInsert",
-    "RtnRspOrderDelete",
-    "RtnOrderStatusChangeNotice",
-    "RtnOrderMatchNotice",
-    "RtnRspSubQuote",
-    "RtnMarket",
-    "RtnTransaction",
-    "RtnQryAccountMaxEntrustCount",
+const char* const kCallbackMethodNames[kEventKindCount] = {
+#define OMBREL_METHOD_NAME(Name, ...) "Rtn" #Name,
+    OMBREL_EVENT_MAP(OMBREL_METHOD_NAME)
+#undef OMBREL_METHOD_NAME
 };
 
 namespace {
@@ -27,10 +15,10 @@ namespace {
 // Interned method names, and the functions registered under them on
 // "QuantCallBack" (null for a name not registered). Set once at module load
 // and kept for the life of the process.
-PyObject* g_methodNames[kCallbackMethodCount];
-PyObject* g_registeredMethods[kCallbackMethodCount];
+PyObject* g_methodNames[kEventKindCount];
+PyObject* g_registeredMethods[kEventKindCount];
 
-bool IsRegisteredMethod(PyObject* handler, PyObject* self, CallbackMethod method) {
+bool IsRegisteredMethod(PyObject* handler, PyObject* self, int method) {
   return PyMethod_Check(handler) && PyMethod_GET_SELF(handler) == self &&
          PyMethod_GET_FUNCTION(handler) == g_registeredMethods[method];
 }
@@ -42,7 +30,7 @@ struct DefiningClass {
   PyTypeObject* type = nullptr;
   unsigned int version = 0;
 };
-DefiningClass g_definingClass[kCallbackMethodCount];
+DefiningClass g_definingClass[kEventKindCount];
 
 bool IsCurrent(const DefiningClass& known, PyTypeObject* type) {
   return known.type == type && PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) &&
@@ -51,7 +39,7 @@ bool IsCurrent(const DefiningClass& known, PyTypeObject* type) {
 
 // Whether the class of `self` (not `self` alone) has a method of this name
 // other than the registered one.
-bool ClassDefines(PyTypeObject* type, CallbackMethod method) {
+bool ClassDefines(PyTypeObject* type, int method) {
   PyObject* found = PyObject_GetAttr(reinterpret_cast<PyObject*>(type), g_methodNames[method]);
   if (found == nullptr) {
     PyErr_Clear();
@@ -88,7 +76,8 @@ const char kOnDoc[] = "Does nothing; the module never calls it. A script may def
 
 }  // namespace
 
-void QuantCallBackWrapper::CallScript(CallbackMethod method) {
+void QuantCallBackWrapper::CallScript(EventKind kind) {
+  const int method = static_cast<int>(kind);
   PyObject* self = boost::python::detail::wrapper_base_::get_owner(*this);
 #if PY_VERSION_HEX >= 0x03090000
   // The class defines the method: a call by name finds it (or an attribute of
@@ -133,22 +122,14 @@ void RegisterQuantCallBack() {
       .def("OnRspQryMatch", &QuantCallBack::OnRspQryMatch, kOnDoc)
       .def("OnRspQryPosition", &QuantCallBack::OnRspQryPosition, kOnDoc)
       .def("OnRtnOrderStatusChangeNotice", &QuantCallBack::OnRtnOrderStatusChangeNotice, kOnDoc)
-      .def("OnRtnOrderMatchNotice", &QuantCallBack::OnRtnOrderMatchNotice, kOnDoc)
-      .def("RtnConnect", py::pure_virtual(&QuantCallBack::RtnConnect), kRtnDoc)
-      .def("RtnDisconnect", py::pure_virtual(&QuantCallBack::RtnDisconnect), kRtnDoc)
-      .def("RtnUserInfo", py::pure_virtual(&QuantCallBack::RtnUserInfo), kRtnDoc)
-      .def("RtnLoginWarn", py::pure_virtual(&QuantCallBack::RtnLoginWarn), kRtnDoc)
-      .def("RtnRspQryOrder", py::pure_virtual(&QuantCallBack::RtnRspQryOrder), kRtnDoc)
-      .def("RtnRspQryMatch", py::pure_virtual(&QuantCallBack::RtnRspQryMatch), kRtnDoc)
-      .def("RtnRspQryPosition", py::pure_virtual(&QuantCallBack::RtnRspQryPosition), kRtnDoc)
-      .def("RtnRspOrderInsert", py::pure_virtual(&QuantCallBack::RtnRspOrderInsert), kRtnDoc)
-      .def("RtnRspOrderDelete", py::pure_virtual(&QuantCallBack::RtnRspOrderDelete), kRtnDoc)
-      .def("RtnOrderStatusChangeNotice",
-           py::pure_virtual(&QuantCallBack::RtnOrderStatusChangeNotice), kRtnDoc)
-      .def("RtnOrderMatchNotice", py::pure_virtual(&QuantCallBack::RtnOrderMatchNotice), kRtnDoc)
-      .def("RtnRspSubQuote", py::pure_virtual(&QuantCallBack::RtnRspSubQuote), kRtnDoc)
-      .def("RtnMarket", py::pure_virtual(&QuantCallBack::RtnMarket), kRtnDoc)
-      .def("RtnTransaction", py::pure_virtual(&QuantCallBack::RtnTransaction), kRtnDoc)
+      .def("OnRtnOrderMatchNotice", &QuantCallBack::OnRtnOrderMatchNotice, kOnDoc);
+#define OMBREL_REGISTER_RTN(Name, Record, SpiOperation, Status, Registering)              \
+  if (Registration::Registering == Registration::kPureVirtual) {                          \
+    callbackClass.def("Rtn" #Name, py::pure_virtual(&QuantCallBack::Rtn##Name), kRtnDoc); \
+  }
+  OMBREL_EVENT_MAP(OMBREL_REGISTER_RTN)
+#undef OMBREL_REGISTER_RTN
+  callbackClass
       .def_readwrite("rspdict", &QuantCallBack::rspdict,
                      "dict: the current event's data, one dict object refilled for every event")
       .def_readwrite("errorid", &QuantCallBack::errorid,
@@ -157,7 +138,7 @@ void RegisterQuantCallBack() {
                      "bool: True on the last row of a query answer");
 
   PyObject* classDict = reinterpret_cast<PyTypeObject*>(callbackClass.ptr())->tp_dict;
-  for (int method = 0; method < kCallbackMethodCount; ++method) {
+  for (int method = 0; method < kEventKindCount; ++method) {
     g_methodNames[method] = PyUnicode_InternFromString(kCallbackMethodNames[method]);
     if (g_methodNames[method] == nullptr) py::throw_error_already_set();
     g_registeredMethods[method] = PyDict_GetItem(classDict, g_methodNames[method]);

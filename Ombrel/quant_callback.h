@@ -11,30 +11,9 @@
 
 #include <boost/python.hpp>
 
+#include "event_kinds.h"
+
 namespace ombrel {
-
-// The callback methods, in the order of QuantCallBack's operations.
-enum CallbackMethod : int {
-  kRtnConnect,
-  kRtnDisconnect,
-  kRtnUserInfo,
-  kRtnLoginWarn,
-  kRtnRspQryOrder,
-  kRtnRspQryMatch,
-  kRtnRspQryPosition,
-  kRtnRspOrderInsert,
-  kRtnRspOrderDelete,
-  kRtnOrderStatusChangeNotice,
-  kRtnOrderMatchNotice,
-  kRtnRspSubQuote,
-  kRtnMarket,
-  kRtnTransaction,
-  kRtnQryAccountMaxEntrustCount,
-  kCallbackMethodCount,
-};
-
-// The Python name of each method, indexed by CallbackMethod.
-extern const char* const kCallbackMethodNames[kCallbackMethodCount];
 
 class QuantCallBack {
  public:
@@ -42,24 +21,13 @@ class QuantCallBack {
   QuantCallBack(const QuantCallBack&) = delete;
   QuantCallBack& operator=(const QuantCallBack&) = delete;
 
-  // Each calls the script's method of the same name. On failure (the method
+  // One per row of the event table, each calls the script's method of the
+  // same name. On failure (the method
   // raised, or the script defines none) a Python error is left set; they
   // never throw.
-  virtual void RtnConnect() = 0;
-  virtual void RtnDisconnect() = 0;
-  virtual void RtnUserInfo() = 0;
-  virtual void RtnLoginWarn() = 0;
-  virtual void RtnRspQryOrder() = 0;
-  virtual void RtnRspQryMatch() = 0;
-  virtual void RtnRspQryPosition() = 0;
-  virtual void RtnRspOrderInsert() = 0;
-  virtual void RtnRspOrderDelete() = 0;
-  virtual void RtnOrderStatusChangeNotice() = 0;
-  virtual void RtnOrderMatchNotice() = 0;
-  virtual void RtnRspSubQuote() = 0;
-  virtual void RtnMarket() = 0;
-  virtual void RtnTransaction() = 0;
-  virtual void RtnQryAccountMaxEntrustCount() = 0;
+#define OMBREL_RTN_OPERATION(Name, ...) virtual void Rtn##Name() = 0;
+  OMBREL_EVENT_MAP(OMBREL_RTN_OPERATION)
+#undef OMBREL_RTN_OPERATION
 
   // Empty methods a script may override or call; the module never calls them.
   void OnConnect(int) {}
@@ -86,28 +54,17 @@ class QuantCallBack {
 
 class QuantCallBackWrapper : public QuantCallBack, public boost::python::wrapper<QuantCallBack> {
  public:
-  void RtnConnect() override { CallScript(kRtnConnect); }
-  void RtnDisconnect() override { CallScript(kRtnDisconnect); }
-  void RtnUserInfo() override { CallScript(kRtnUserInfo); }
-  void RtnLoginWarn() override { CallScript(kRtnLoginWarn); }
-  void RtnRspQryOrder() override { CallScript(kRtnRspQryOrder); }
-  void RtnRspQryMatch() override { CallScript(kRtnRspQryMatch); }
-  void RtnRspQryPosition() override { CallScript(kRtnRspQryPosition); }
-  void RtnRspOrderInsert() override { CallScript(kRtnRspOrderInsert); }
-  void RtnRspOrderDelete() override { CallScript(kRtnRspOrderDelete); }
-  void RtnOrderStatusChangeNotice() override { CallScript(kRtnOrderStatusChangeNotice); }
-  void RtnOrderMatchNotice() override { CallScript(kRtnOrderMatchNotice); }
-  void RtnRspSubQuote() override { CallScript(kRtnRspSubQuote); }
-  void RtnMarket() override { CallScript(kRtnMarket); }
-  void RtnTransaction() override { CallScript(kRtnTransaction); }
-  void RtnQryAccountMaxEntrustCount() override { CallScript(kRtnQryAccountMaxEntrustCount); }
+#define OMBREL_RTN_OVERRIDE(Name, ...) \
+  void Rtn##Name() override { CallScript(EventKind::k##Name); }
+  OMBREL_EVENT_MAP(OMBREL_RTN_OVERRIDE)
+#undef OMBREL_RTN_OVERRIDE
 
  private:
   // Calls the method that a Python subclass defines under the name of
   // `method`, without arguments, and drops its result. A method that is only
   // the one registered on "QuantCallBack" counts as none, and calling none
   // fails as calling None does.
-  void CallScript(CallbackMethod method);
+  void CallScript(EventKind kind);
 };
 
 // Registers the class "QuantCallBack" in the current module and remembers its

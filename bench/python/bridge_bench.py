@@ -2,13 +2,17 @@
 
 Throughput: events fired by a C++ thread straight into the module's spi and
 delivered to an empty Python method, beside a pure-Python loop that builds
-the same dictionary and calls the same method. Tick-to-trade: from the quote
+the same dictionary and calls the same method; then snapshots of ten codes
+whose books move from event to event, so that few values repeat. A burst: one producer thread
+fires a million snapshots as fast as it can, far ahead of the dispatcher, and
+the process's peak resident memory is printed after it. Tick-to-trade: from the quote
 library's market-data callback to the order placement made by a RtnMarket
 that calls OrderInsert.
 """
 
 import ctypes
 import datetime
+import resource
 import statistics
 import sys
 import threading
@@ -20,6 +24,7 @@ import ombrel_bench
 EVENTS = 200000
 ROUNDS = 5
 TICKS = 100000
+BURST = 1000000
 
 
 class Empty(Ombrel.QuantCallBack):
@@ -150,6 +155,18 @@ def main():
         bridge = bridge_rate(cb, api, fire)
         pure = python_rate(cb, loop)
         print(f"{label:28} {bridge:10.0f} {pure:12.0f} {bridge / pure:6.2f}")
+    varied = bridge_rate(cb, api, ombrel_bench.fire_varied_markets)
+    print(f"{'RtnMarket, ten moving books':28} {varied:10.0f}")
+
+    cb.ended.clear()
+    start = time.perf_counter()
+    produced = ombrel_bench.fire_markets(api, BURST)
+    if not cb.ended.wait(600):
+        sys.exit("the end mark of the burst did not arrive")
+    delivered = time.perf_counter() - start
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    print(f"burst of {BURST} snapshots: queued at {BURST / produced:.0f} per second, delivered "
+          f"at {BURST / delivered:.0f} per second; peak RSS {peak:.0f} MiB")
 
     trader = Trader()
     api = Ombrel.ZR_QuantApi_Python36.ZR_QuantApi(trader, False, "", "")

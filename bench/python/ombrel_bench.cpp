@@ -8,6 +8,7 @@
 #include <atomic>
 #include <boost/python.hpp>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -93,6 +94,34 @@ double FireMarkets(py::object api, int count) {
   return Produce(api, count, [&](Corvane::ZR_QuantSpi& spi) { spi.OnRtnMarket(1, &market); });
 }
 
+// Snapshots of ten codes in turn whose books move: prices step by ticks
+// within a band, volumes hardly repeat, as in a live feed.
+double FireVariedMarkets(py::object api, int count) {
+  static const char* const kCodes[] = {"600000", "600036", "601318", "601988", "600519",
+                                       "000001", "000333", "000858", "002594", "300750"};
+  Corvane::MD_Market market = Snapshot();
+  int event = 0;
+  return Produce(api, count, [&](Corvane::ZR_QuantSpi& spi) {
+    const int code = event % 10;
+    const int step = (event / 10) % 50;
+    std::snprintf(market.szCode, sizeof market.szCode, "%s", kCodes[code]);
+    std::snprintf(market.szWindCode, sizeof market.szWindCode, "%s.%s", kCodes[code],
+                  code < 5 ? "SH" : "SZ");
+    market.nTime = 93000000 + event % 3000000;
+    market.nMatch = 100000 + 10000 * code + 100 * step;
+    for (int i = 0; i < 10; ++i) {
+      market.nAskPrice[i] = market.nMatch + 100 * (i + 1);
+      market.nBidPrice[i] = market.nMatch - 100 * i;
+      market.nAskVol[i] = 100 * ((event * 7919 + i * 131) % 9973);
+      market.nBidVol[i] = 100 * ((event * 6271 + i * 173) % 9967);
+    }
+    market.iVolume += 100;
+    market.iTurnover += 1234500;
+    ++event;
+    spi.OnRtnMarket(1, &market);
+  });
+}
+
 double FireInsertAnswers(py::object api, int count) {
   Corvane::TD_RspOrderInsert answer = InsertAnswer();
   return Produce(api, count, [&](Corvane::ZR_QuantSpi& spi) { spi.OnRspOrderInsert(&answer, 0); });
@@ -148,6 +177,7 @@ py::list TickToTrade(int count, int gapMicros) {
 
 BOOST_PYTHON_MODULE(ombrel_bench) {
   py::def("fire_markets", &FireMarkets);
+  py::def("fire_varied_markets", &FireVariedMarkets);
   py::def("fire_insert_answers", &FireInsertAnswers);
   py::def("tick_to_trade", &TickToTrade);
 }

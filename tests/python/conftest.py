@@ -36,8 +36,10 @@ class Recorder(Ombrel.QuantCallBack):
         self.changed = threading.Condition()
 
     def record(self, method):
-        event = Event(method, list(self.rspdict.items()), self.errorid, self.isend,
-                      threading.get_ident())
+        # Lists copied: the module may refill a list that only rspdict holds.
+        items = [(key, list(value) if isinstance(value, list) else value)
+                 for key, value in self.rspdict.items()]
+        event = Event(method, items, self.errorid, self.isend, threading.get_ident())
         with self.changed:
             self.events.append(event)
             self.changed.notify_all()

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ZR_QuantApi.h"
+#include "event_kinds.h"
 #include "fake_gateways.h"
 #include "python_threads.h"
 #include "quote_messages.h"
@@ -259,9 +260,22 @@ void SpiFullTexts(py::object api) {
   RunOnGatewayThread([&] { spi.OnRspOrderInsert(&answer, 0); });
 }
 
+// The module's event table: each callback method's name, in the order of
+// QuantCallBack's operations, and whether QuantCallBack registers it.
+py::list EventMethods() {
+  py::list methods;
+#define OMBREL_METHOD_ROW(Name, Record, SpiOperation, Status, Registering) \
+  methods.append(py::make_tuple(                                           \
+      "Rtn" #Name, ombrel::Registration::Registering == ombrel::Registration::kPureVirtual));
+  OMBREL_EVENT_MAP(OMBREL_METHOD_ROW)
+#undef OMBREL_METHOD_ROW
+  return methods;
+}
+
 }  // namespace
 
 BOOST_PYTHON_MODULE(ombrel_driver) {
+  py::def("event_methods", &EventMethods);
   py::def("calls", &Calls);
   py::def("reset", &fake::Reset);
   py::def("set_result", &SetResult);

@@ -225,3 +225,39 @@ def test_the_dict_is_one_object_refilled(session):
     kept["extra"] = 1
     s.fire(1, driver.itg_cancel, 3, 0, b"again")
     assert list(kept.items()) == [("nReqID", 3), ("errDesc", "again")]
+
+
+# What a handler may do to rspdict (or a list in it) after reading a
+# snapshot; the next snapshot's dict must be whole all the same.
+TAMPERING = [
+    ("leaves it", lambda d: None),
+    ("swaps a key for another", lambda d: (d.pop("nOpen"), d.update(extra=1))),
+    ("replaces a value", lambda d: d.update(nMatch=None)),
+    ("changes a level", lambda d: d["nAskPrice"].__setitem__(0, "x")),
+    ("empties a level list", lambda d: d["nBidVol"].clear()),
+    ("keeps a level list", lambda d: KEPT.append(d["nAskPrice"])),
+]
+KEPT = []
+
+
+@pytest.mark.parametrize("name,tamper", TAMPERING, ids=[name for name, _ in TAMPERING])
+def test_the_next_snapshot_is_whole_whatever_the_handler_did(session, name, tamper):
+    class Tamperer(session.recorder.__class__):
+        def RtnMarket(self):
+            self.record("RtnMarket")
+            if len(self.events) == 1:
+                tamper(self.rspdict)
+
+    from conftest import Session
+    s = Session(Tamperer())
+    KEPT.clear()
+    s.fire(1, driver.quote_snapshot, 1, 93000000, 12.34, 100, 1000)
+    kept = [list(levels) for levels in KEPT]
+    s.fire(1, driver.quote_snapshot, 1, 93000003, 12.34, 200, 2000)
+    first, second = (event.items for event in s.recorder.events)
+    moved = {"szDatetime", "iVolume", "iTurnover"}
+    assert [key for key, _ in second] == [key for key, _ in first]
+    assert [kv for kv in second if kv[0] not in moved] == [kv for kv in first if kv[0] not in moved]
+    # A list the script holds is never refilled.
+    assert [list(levels) for levels in KEPT] == kept
+    assert all(levels is not s.recorder.rspdict["nAskPrice"] for levels in KEPT)

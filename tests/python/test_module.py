@@ -9,6 +9,7 @@ import os
 import pytest
 
 import Ombrel
+import ombrel_driver as driver
 from conftest import RTN_METHODS
 
 API_MEMBERS = ["Login", "Run", "BreakRun", "getVersion", "GetErrMsg", "GetCode", "ReqSubQuote",
@@ -34,6 +35,22 @@ def test_classes_and_their_documented_members(name, members):
         assert getattr(cls, member).__doc__, member
     static = {m for m in members if isinstance(vars(cls)[m], staticmethod)}
     assert static == (STATIC_MEMBERS if name == "PyQuantApi" else set())
+
+
+def test_the_methods_listed_here_and_in_the_stubs_are_the_modules():
+    table = driver.event_methods()
+    assert list(RTN_METHODS) == [name for name, _ in table]
+    registered = {name for name in vars(Ombrel.QuantCallBack) if name.startswith("Rtn")}
+    assert registered == {name for name, pure_virtual in table if pure_virtual}
+    assert set(CALLBACK_MEMBERS) == set(vars(Ombrel.QuantCallBack)) - {
+        name for name in vars(Ombrel.QuantCallBack) if name.startswith("_")}
+    stubs = os.path.join(os.path.dirname(Ombrel.__file__), "Ombrel.pyi")
+    tree = ast.parse(open(stubs, encoding="utf-8").read())
+    stub, = (node for node in tree.body if isinstance(node, ast.ClassDef)
+             and node.name == "QuantCallBack")
+    declared = [n.name for n in stub.body
+                if isinstance(n, ast.FunctionDef) and n.name.startswith("Rtn")]
+    assert declared == list(RTN_METHODS)
 
 
 def test_the_stubs_describe_the_module():
