@@ -2,6 +2,8 @@
 
 #include "quant_callback.h"
 
+#include <string>
+
 namespace ombrel {
 
 const char* const kCallbackMethodNames[kEventKindCount] = {
@@ -58,16 +60,40 @@ PyObject* CallWithoutArguments(PyObject* callable) {
 #endif
 }
 
-const char kClassDoc[] =
-    "Base class of a strategy's callback object.\n\n"
-    "Subclass it, call QuantCallBack.__init__(self) from your __init__, and define the\n"
-    "methods RtnConnect, RtnDisconnect, RtnUserInfo, RtnLoginWarn, RtnRspQryOrder,\n"
-    "RtnRspQryMatch, RtnRspQryPosition, RtnRspOrderInsert, RtnRspOrderDelete,\n"
-    "RtnOrderStatusChangeNotice, RtnOrderMatchNotice, RtnRspSubQuote, RtnMarket,\n"
-    "RtnTransaction and RtnQryAccountMaxEntrustCount. Each is called without arguments\n"
-    "on Ombrel's dispatcher thread, one event at a time and in order; the event's data\n"
-    "are in self.rspdict, self.errorid and self.isend. An exception raised by a method\n"
-    "is printed with its traceback and the next event is delivered as usual.";
+// `text` broken at its spaces into lines of at most 80 characters.
+std::string Wrapped(const std::string& text) {
+  std::string lines;
+  size_t lineStart = 0;
+  for (size_t word = 0; word < text.size();) {
+    size_t end = text.find(' ', word);
+    if (end == std::string::npos) end = text.size();
+    if (word > lineStart && end - lineStart > 80) {
+      lines.back() = '\n';
+      lineStart = word;
+    }
+    lines.append(text, word, end - word);
+    if (end < text.size()) lines += ' ';
+    word = end + 1;
+  }
+  return lines;
+}
+
+// The class's documentation, which names every method of the table.
+std::string ClassDoc() {
+  std::string text =
+      "Subclass it, call QuantCallBack.__init__(self) from your __init__, and define the "
+      "methods ";
+  for (int method = 0; method < kEventKindCount; ++method) {
+    text += method == 0 ? "" : method + 1 == kEventKindCount ? " and " : ", ";
+    text += kCallbackMethodNames[method];
+  }
+  text +=
+      ". Each is called without arguments on Ombrel's dispatcher thread, one event at a time "
+      "and in order; the event's data are in self.rspdict, self.errorid and self.isend. An "
+      "exception raised by a method is printed with its traceback and the next event is "
+      "delivered as usual.";
+  return "Base class of a strategy's callback object.\n\n" + Wrapped(text);
+}
 
 const char kRtnDoc[] =
     "Called without arguments for each event of its kind; read self.rspdict, self.errorid "
@@ -108,7 +134,8 @@ void QuantCallBackWrapper::CallScript(EventKind kind) {
 
 void RegisterQuantCallBack() {
   namespace py = boost::python;
-  py::class_<QuantCallBackWrapper, boost::noncopyable> callbackClass("QuantCallBack", kClassDoc);
+  py::class_<QuantCallBackWrapper, boost::noncopyable> callbackClass("QuantCallBack",
+                                                                     ClassDoc().c_str());
   callbackClass.def("OnConnect", &QuantCallBack::OnConnect, kOnDoc)
       .def("OnDisconnect", &QuantCallBack::OnDisconnect, kOnDoc)
       .def("OnRtnUserInfo", &QuantCallBack::OnRtnUserInfo, kOnDoc)
