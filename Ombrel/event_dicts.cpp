@@ -16,24 +16,26 @@ using Corvane::MD_Market;
 using Corvane::MD_Transaction;
 
 // Every key a dictionary can hold, named as the record's field.
-#define OMBREL_DICT_KEY_MAP(XX)                                                                    \
-  XX(nSrvType)                                                                                     \
-  XX(pInfo) XX(errDesc) XX(nReqID) XX(szContractCode) XX(nTradeType) XX(nOrderId) XX(nOrderPrice)  \
-      XX(nOrderVol) XX(nStatus) XX(nDealedVol) XX(nDealedPrice) XX(szInsertTime) XX(nMatchPrice)   \
-          XX(nMatchVol) XX(szMatchTime) XX(nMatchStreamId) XX(nPosition) XX(pSubWindCode)          \
-              XX(szType) XX(szWindCode) XX(szCode) XX(szDatetime) XX(nPreClose) XX(nOpen)          \
-                  XX(nHigh) XX(nLow) XX(nMatch) XX(nHighLimited) XX(nLowLimited) XX(iVolume)       \
-                      XX(iTurnover) XX(nAskPrice) XX(nAskVol) XX(nBidPrice) XX(nBidVol) XX(nPrice) \
-                          XX(nVolume) XX(nTurnover) XX(nBSFlag) XX(nAvailableCaptial)              \
-                              XX(nTotalCaptial)
+// clang-format off
+#define OMBREL_DICT_KEY_MAP(XX)                                                              \
+  XX(nSrvType) XX(pInfo) XX(errDesc) XX(nReqID) XX(szContractCode) XX(nTradeType)            \
+  XX(nOrderId) XX(nOrderPrice) XX(nOrderVol) XX(nStatus) XX(nDealedVol) XX(nDealedPrice)     \
+  XX(szInsertTime) XX(nMatchPrice) XX(nMatchVol) XX(szMatchTime) XX(nMatchStreamId)          \
+  XX(nPosition) XX(pSubWindCode) XX(szType) XX(szWindCode) XX(szCode) XX(szDatetime)         \
+  XX(nPreClose) XX(nOpen) XX(nHigh) XX(nLow) XX(nMatch) XX(nHighLimited) XX(nLowLimited)     \
+  XX(iVolume) XX(iTurnover) XX(nAskPrice) XX(nAskVol) XX(nBidPrice) XX(nBidVol) XX(nPrice)   \
+  XX(nVolume) XX(nTurnover) XX(nBSFlag) XX(nAvailableCaptial) XX(nTotalCaptial)
+// clang-format on
 
 enum class Key : int {
 #define OMBREL_KEY_ENUMERATOR(name) name,
   OMBREL_DICT_KEY_MAP(OMBREL_KEY_ENUMERATOR)
 #undef OMBREL_KEY_ENUMERATOR
-      kCount
 };
-constexpr int kKeyCount = static_cast<int>(Key::kCount);
+
+#define OMBREL_KEY_COUNT(name) +1
+constexpr int kKeyCount = 0 OMBREL_DICT_KEY_MAP(OMBREL_KEY_COUNT);
+#undef OMBREL_KEY_COUNT
 
 constexpr const char* kKeyNames[kKeyCount] = {
 #define OMBREL_KEY_NAME(name) #name,
@@ -64,6 +66,7 @@ struct LastFill {
 };
 LastFill g_lastFill;
 const Key* g_fillingKeys = nullptr;
+Py_ssize_t g_fillingCount = 0;
 
 // Puts values under a fixed sequence of keys. When the dict already holds
 // exactly those keys in that order (the previous event was of the same kind
@@ -76,6 +79,7 @@ class DictFill {
     inPlace_ = HoldsExactlyTheKeys();
     if (!inPlace_) PyDict_Clear(dict_);
     g_fillingKeys = keys;
+    g_fillingCount = static_cast<Py_ssize_t>(N);
   }
 
   // What the dict holds under the next key when it is refilled in place
@@ -451,7 +455,11 @@ bool FillEventDict(PyObject* dict, const BridgeEvent& event) {
 #undef OMBREL_FILL
   }
   g_lastFill = LastFill{};
-  if (filled && g_fillingKeys != nullptr) g_lastFill = {dict, VersionOf(dict), g_fillingKeys};
+  // Code that ran during the fill (a replaced value's finaliser) may have
+  // changed the dict; one that no longer holds as many keys is looked at anew.
+  if (filled && g_fillingKeys != nullptr && PyDict_Size(dict) == g_fillingCount) {
+    g_lastFill = {dict, VersionOf(dict), g_fillingKeys};
+  }
   return filled;
 }
 
