@@ -4,11 +4,11 @@
 // veltrane calls its spi on threads of the trade gateway and the quote
 // library, which hold no interpreter lock. The module's one spi, `g_spi`,
 // therefore never touches Python: it copies the event's record into a
-// `BridgeEvent` (event_kinds.h) at the end of a process-wide queue, in storage
-// that is allocated once and reused. One dispatcher thread
-// takes the events in queue order and, holding the interpreter lock, fills
-// the callback object's "rspdict", "errorid" and "isend" and calls its
-// `Rtn...` method. Events are delivered to the callback object of the latest
+// `BridgeEvent` (event_kinds.h) at the end of a process-wide queue, in
+// storage that is allocated once and reused. One dispatcher thread takes the
+// events in queue order and, holding the interpreter lock, fills the
+// callback object's "rspdict", "errorid" and "isend" and calls its `Rtn...`
+// method. Events are delivered to the callback object of the latest
 // factory call, each exactly once and completely before the next.
 //
 // A handler that raises (or is missing) has its traceback printed to standard

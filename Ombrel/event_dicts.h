@@ -1,7 +1,7 @@
 // event_dicts.h: the dictionary a Python callback finds in "rspdict" for
 // each event.
 //
-// Keys come in a fixed order per event code and keep the record's field
+// Keys come in a fixed order per event kind and keep the record's field
 // names ("nReqID" with a capital D). Prices stay in the record's unit of
 // 1/10000 except "iTurnover" of a snapshot, which is in currency units.
 // Texts are read up to their first zero byte (never past the field) and

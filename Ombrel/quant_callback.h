@@ -22,9 +22,8 @@ class QuantCallBack {
   QuantCallBack& operator=(const QuantCallBack&) = delete;
 
   // One per row of the event table, each calls the script's method of the
-  // same name. On failure (the method
-  // raised, or the script defines none) a Python error is left set; they
-  // never throw.
+  // same name. On failure (the method raised, or the script defines none) a
+  // Python error is left set; they never throw.
 #define OMBREL_RTN_OPERATION(Name, ...) virtual void Rtn##Name() = 0;
   OMBREL_EVENT_MAP(OMBREL_RTN_OPERATION)
 #undef OMBREL_RTN_OPERATION
