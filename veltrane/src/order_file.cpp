@@ -319,7 +319,7 @@ bool OrderFile::CatchUp(off_t size, Merge merge, OrderMapRef map) {
 void OrderFile::MergeLine(const OrderLine& line, Merge merge, OrderMapRef map) {
   // Numbers from the parser stop below kNoOrderNumber.
   if (line.number >= map.next) map.next = line.number + 1;
-  if (line.code.empty()) {
+  if (line.code.empty() || NumberedElsewhere(line, merge, map)) {
     map.byNumber.emplace(line.number, std::string());
     return;
   }
@@ -342,6 +342,16 @@ void OrderFile::MergeLine(const OrderLine& line, Merge merge, OrderMapRef map) {
   } else {
     map.byCode.emplace(line.code, line.number);
   }
+}
+
+bool OrderFile::NumberedElsewhere(const OrderLine& line, Merge merge, OrderMapRef map) const {
+  const auto known = map.byCode.find(line.code);
+  if (known == map.byCode.end() || known->second == line.number) return false;
+  const auto holder = map.byNumber.find(known->second);
+  if (holder == map.byNumber.end() || holder->second != line.code) return false;
+  // While loading, an entry held from before that the file has not shown
+  // yet gives way to the file.
+  return merge == Merge::kHeldWins || unsaved_.count(known->second) == 0;
 }
 
 void OrderFile::AppendUnsaved(OrderMapRef map) {

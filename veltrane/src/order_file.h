@@ -21,7 +21,10 @@
 // and one that comes back short (a full disk) is cut off again. A kill can
 // cut a write only where it crosses a page boundary; the torn last line then
 // holds a prefix of a number already in the file, or the new number with a
-// prefix of its code, so it names no number twice. The file is not synced,
+// prefix of its code. That prefix may be another code, which an earlier line
+// numbered: a code keeps the number of its first line, and a later line for
+// it only keeps its own number taken, so the torn line names no number twice
+// and moves no code. The file is not synced,
 // so a power failure (unlike a crash of the process) can lose the latest
 // lines.
 //
@@ -91,7 +94,8 @@ class OrderFile {
 
   // Reads the whole file `name` into `map`. A line replaces an entry of the
   // same number: the code that held it loses it (and gets a new number when
-  // next seen); a line with the number alone only keeps the number taken.
+  // next seen); a line with the number alone, or one for a code that an
+  // earlier line numbered otherwise, only keeps the number taken.
   // Then appends the entries held that the file lacks. A missing file
   // changes nothing.
   void Load(const std::string& name, OrderMapRef map);
@@ -135,6 +139,13 @@ class OrderFile {
   static constexpr off_t kUnlocked = -1;
   bool CatchUp(off_t size, Merge merge, OrderMapRef map);
   void MergeLine(const OrderLine& line, Merge merge, OrderMapRef map);
+  // Whether `line`'s code has another number that still names it and
+  // stands: one this object holds while it catches up, or one from an
+  // earlier line while it loads. A writer killed in the middle of a line
+  // leaves a prefix of its code, which can be another code; such a line, as
+  // the later line of any code on two lines, then only keeps its number
+  // taken.
+  bool NumberedElsewhere(const OrderLine& line, Merge merge, OrderMapRef map) const;
   void AppendUnsaved(OrderMapRef map);
   void Fail(const std::string& what, int error) const;
 
@@ -143,12 +154,12 @@ class OrderFile {
   dev_t device_ = 0;
   ino_t inode_ = 0;
   bool writable_ = false;
-  int writeError_ = 0;     // why it could not be opened for writing
-  bool lockless_ = false;  // its file system has no advisory locks
-  bool fresh_ = true;      // nothing read since it was opened: read it whole
-  off_t read_ = 0;         // where the last whole line read ends; below end_
-                           // when the file ends in a line without its newline
-  off_t end_ = 0;          // the file's size when last read or written
+  int writeError_ = 0;           // why it could not be opened for writing
+  bool lockless_ = false;        // its file system has no advisory locks
+  bool fresh_ = true;            // nothing read since it was opened: read it whole
+  off_t read_ = 0;               // where the last whole line read ends; below end_
+                                 // when the file ends in a line without its newline
+  off_t end_ = 0;                // the file's size when last read or written
   std::set<long long> unsaved_;  // numbers held that the file lacks
 };
 
