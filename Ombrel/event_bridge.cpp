@@ -103,7 +103,7 @@ BridgeEvent* NextSlot(EventQueue& queue) noexcept {
 // made in its slot under the queue's mutex, so the copy and the append are
 // one step. Kinds without a record of their own pass none.
 template <EventKind kKind, class... Record>
-void Publish(const BridgeEvent& beside, Record&&... record) noexcept {
+void Publish(const EventFields& beside, Record&&... record) noexcept {
   constexpr size_t kIndex = static_cast<size_t>(kKind);
   static_assert(!std::is_same_v<RecordOf<kKind>, NotQueued>, "a kind that is never queued");
   EventQueue& queue = Queue();
@@ -119,10 +119,7 @@ void Publish(const BridgeEvent& beside, Record&&... record) noexcept {
       slot->record.emplace<kEventKindCount>();
       return;
     }
-    slot->nSrvType = beside.nSrvType;
-    slot->nEventReqID = beside.nEventReqID;
-    slot->nErrorId = beside.nErrorId;
-    slot->bIsLast = beside.bIsLast;
+    static_cast<EventFields&>(*slot) = beside;
     ++queue.filled.back()->count;
     queue.pending.store(true, std::memory_order_release);
     wake = queue.dispatcherWaiting;
@@ -135,16 +132,16 @@ void Publish(const BridgeEvent& beside, Record&&... record) noexcept {
 // Queues a copy of `record`; the library's pointer is not kept. An event
 // without its record is not queued.
 template <EventKind kKind, class Record>
-void PublishCopy(const BridgeEvent& beside, const Record* record) noexcept {
+void PublishCopy(const EventFields& beside, const Record* record) noexcept {
   static_assert(std::is_same_v<Record, RecordOf<kKind>>, "the record of the event's kind");
   if (record != nullptr) Publish<kKind>(beside, *record);
 }
 
-BridgeEvent Beside(int32_t errorId = 0, bool isLast = true) {
-  BridgeEvent event;
-  event.nErrorId = errorId;
-  event.bIsLast = isLast;
-  return event;
+EventFields Beside(int32_t errorId = 0, bool isLast = true) {
+  EventFields fields;
+  fields.nErrorId = errorId;
+  fields.bIsLast = isLast;
+  return fields;
 }
 
 // Each kind's spi operation is the module's own.
@@ -303,7 +300,7 @@ CCallback& g_spi() {
 }
 
 void CCallback::OnConnect(int nSrvType) {
-  BridgeEvent beside = Beside();
+  EventFields beside = Beside();
   beside.nSrvType = nSrvType;
   Publish<EventKind::kConnect>(beside);
 }
@@ -359,7 +356,7 @@ void CCallback::OnRtnOrderMatchNotice(TD_RtnOrderMatchNotice* pNotice) {
 // and text travel with it.
 void CCallback::OnRspSubQuote(int nReqID, int, int, const char (*pCodes)[32], int nCount,
                               const char*, const char*, int nErrorId, const char* errDesc) {
-  BridgeEvent beside = Beside(nErrorId);
+  EventFields beside = Beside(nErrorId);
   beside.nEventReqID = nReqID;
   SubQuoteResult result;
   try {
@@ -374,13 +371,13 @@ void CCallback::OnRspSubQuote(int nReqID, int, int, const char (*pCodes)[32], in
 }
 
 void CCallback::OnRtnMarket(int nReqID, MD_Market* pMarket) {
-  BridgeEvent beside = Beside();
+  EventFields beside = Beside();
   beside.nEventReqID = nReqID;
   PublishCopy<EventKind::kMarket>(beside, pMarket);
 }
 
 void CCallback::OnRtnTransaction(int nReqID, MD_Transaction* pTrans) {
-  BridgeEvent beside = Beside();
+  EventFields beside = Beside();
   beside.nEventReqID = nReqID;
   PublishCopy<EventKind::kTransaction>(beside, pTrans);
 }

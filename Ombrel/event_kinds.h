@@ -92,13 +92,17 @@ using EventRecord = std::variant<
 template <EventKind kKind>
 using RecordOf = std::variant_alternative_t<static_cast<size_t>(kKind), EventRecord>;
 
-// A queue entry: the record copy and what travels beside it.
-struct BridgeEvent {
-  EventRecord record{std::in_place_index<kEventKindCount>};  // no event yet
-  int32_t nSrvType = 0;                                      // argument of OnConnect
+// What travels beside an event's record.
+struct EventFields {
+  int32_t nSrvType = 0;      // argument of OnConnect
   int32_t nEventReqID = -1;  // request id carried outside the record (subscription, quotes)
   int32_t nErrorId = 0;
   bool bIsLast = true;
+};
+
+// A queue entry: the record copy and its fields.
+struct BridgeEvent : EventFields {
+  EventRecord record{std::in_place_index<kEventKindCount>};  // no event yet
 
   EventKind Kind() const { return static_cast<EventKind>(record.index()); }
 };
