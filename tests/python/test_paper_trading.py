@@ -31,8 +31,12 @@ def run(script, directory, *arguments, **variables):
     return done.stdout
 
 
+NO_LATENCY = {f"VELTRANE_SIM_{kind}_LATENCY_MS": "0" for kind in ("FEED", "ORDER", "REPORT")}
+
+
 def session(directory, password="demo", **variables):
-    lines = run(HERE / "paper_session.py", directory, password, **variables).splitlines()
+    lines = run(HERE / "paper_session.py", directory, password,
+                **{**NO_LATENCY, **variables}).splitlines()
     return [json.loads(line) for line in lines if line.startswith("[")]
 
 

@@ -1,7 +1,7 @@
 // The simulated feed: its answers, which messages reach a subscriber and in
 // what order, and the thread they come on.
 
-#include "quote_feed.h"
+#include "exchange.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -145,10 +145,11 @@ class QuoteFeedTest : public ::testing::Test {
   }
   void TearDown() override { std::remove(tapePath_.c_str()); }
 
-  sim::FeedSettings TapeSettings(double speed) {
-    sim::FeedSettings settings;
-    settings.tapePath = tapePath_;
+  sim::ExchangeSettings TapeSettings(double speed) {
+    sim::ExchangeSettings settings;
+    settings.source.tapePath = tapePath_;
     settings.speed = speed;
+    settings.latency = {0, 0, 0};
     return settings;
   }
 
@@ -193,9 +194,9 @@ TEST_F(QuoteFeedTest, OnlySubscribedCodesAndKindsArriveInTapeOrder) {
   recorder.react = [&](const Event& e, size_t) {
     if (e.type == Event::kLogin) std::lock_guard<std::mutex> wait(gate);
   };
-  sim::QuoteFeed feed(TapeSettings(0), "");
-  feed.SetCallbacks(Recorder::Table());
-  feed.Login();
+  sim::SimulatedExchange feed(TapeSettings(0), "");
+  feed.SetQuoteCallbacks(Recorder::Table());
+  feed.QuoteLogin();
   ASSERT_TRUE(recorder.WaitFor(1));
   feed.Subscribe(7, sim::kSnapshots, {"600000", "000001"});
   feed.Subscribe(8, sim::kTrades, {"000001"});
@@ -228,12 +229,12 @@ TEST_F(QuoteFeedTest, OnlySubscribedCodesAndKindsArriveInTapeOrder) {
 TEST_F(QuoteFeedTest, NothingArrivesAfterAnUnsubscription) {
   constexpr size_t kBefore = 25;
   Recorder recorder;
-  sim::QuoteFeed feed(TapeSettings(1000), "");
+  sim::SimulatedExchange feed(TapeSettings(1000), "");
   recorder.react = [&](const Event& e, size_t index) {
     if (e.type == Event::kData && index == 2 + kBefore - 1) feed.Unsubscribe(9, {"600000"});
   };
-  feed.SetCallbacks(Recorder::Table());
-  feed.Login();
+  feed.SetQuoteCallbacks(Recorder::Table());
+  feed.QuoteLogin();
   feed.Subscribe(3, sim::kSnapshots | sim::kTrades, {"600000", "600036"});
 
   auto both = [](const QuoteMessage& m) {
@@ -258,13 +259,13 @@ TEST_F(QuoteFeedTest, NothingArrivesAfterAnUnsubscription) {
 // A callback that stops the feed is the last one.
 TEST_F(QuoteFeedTest, StopFromInsideACallbackEndsTheFeed) {
   Recorder recorder;
-  auto feed = std::make_unique<sim::QuoteFeed>(TapeSettings(0), "");
-  sim::QuoteFeed* running = feed.get();  // still there while the destructor waits
+  auto feed = std::make_unique<sim::SimulatedExchange>(TapeSettings(0), "");
+  sim::SimulatedExchange* running = feed.get();  // still there while the destructor waits
   recorder.react = [running](const Event& e, size_t) {
     if (e.type == Event::kData) running->Stop();
   };
-  feed->SetCallbacks(Recorder::Table());
-  feed->Login();
+  feed->SetQuoteCallbacks(Recorder::Table());
+  feed->QuoteLogin();
   feed->Subscribe(1, sim::kSnapshots | sim::kTrades, {"600000"});
   ASSERT_TRUE(recorder.WaitFor(3));
   feed.reset();
@@ -315,15 +316,16 @@ TEST_F(QuoteFeedTest, AnswersOfEachRequest) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Recorder recorder;
-    sim::FeedSettings settings;
-    settings.tapePath = c.tape;
-    settings.market.sessions = {{34200000, 34203000}};
-    sim::QuoteFeed feed(settings, c.settingsError);
-    feed.SetCallbacks(Recorder::Table());
+    sim::ExchangeSettings settings;
+    settings.source.tapePath = c.tape;
+    settings.latency = {0, 0, 0};
+    settings.source.market.sessions = {{34200000, 34203000}};
+    sim::SimulatedExchange feed(settings, c.settingsError);
+    feed.SetQuoteCallbacks(Recorder::Table());
     for (size_t i = 0; i < c.steps.size(); ++i) {
       const Step& step = c.steps[i];
       SCOPED_TRACE(i);
-      if (step.request == Event::kLogin) feed.Login();
+      if (step.request == Event::kLogin) feed.QuoteLogin();
       if (step.request == Event::kSubscribe)
         feed.Subscribe(static_cast<int32_t>(i), sim::kTrades, step.codes);
       if (step.request == Event::kUnsubscribe)

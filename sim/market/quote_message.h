@@ -22,8 +22,8 @@ struct QuoteMessage {
   std::string payload;  // the protobuf message
 };
 
-// Sees every message of the market on the feed's thread, after the feed has
-// sent it to its subscribers, and the end of the day.
+// Sees every message of the market on the exchange's thread, at its exchange
+// time, and the end of the day.
 class MarketListener {
  public:
   virtual ~MarketListener() = default;

@@ -1,5 +1,5 @@
-// feed_settings.h: how the simulated exchange (feed and venue) is
-// configured. Everything comes from environment variables, or from a file
+// exchange_settings.h: how the simulated exchange (its market, pacing,
+// latencies and venue) is configured. Everything comes from environment variables, or from a file
 // that one of them names; with none set the feed generates the default market
 // in real time and the venue keeps the demo account.
 //
@@ -13,6 +13,12 @@
 //   VELTRANE_SIM_SNAPSHOT_MS  snapshot interval in ms, 100..60000 (default 3000)
 //   VELTRANE_SIM_TRADE_RATE   mean trades per instrument and interval (default 4)
 //   VELTRANE_SIM_SPEED        "max", or a factor of real time (default 1)
+//   VELTRANE_SIM_FEED_LATENCY_MS    exchange ms from a message's stamp to the
+//                                   client (default 30)
+//   VELTRANE_SIM_ORDER_LATENCY_MS   exchange ms from a request to the venue
+//                                   (default 20)
+//   VELTRANE_SIM_REPORT_LATENCY_MS  exchange ms from the venue's answer or
+//                                   report to the client (default 20)
 //   VELTRANE_SIM_USER         the venue's account (default demo)
 //   VELTRANE_SIM_PASSWORD     its password (default demo)
 //   VELTRANE_SIM_CAPITAL      its cash at the start, in yuan (default 1000000)
@@ -20,21 +26,22 @@
 //   VELTRANE_SIM_COMMISSION_BP  commission on both sides, basis points (default 2.5)
 //   VELTRANE_SIM_STAMP_DUTY_BP  stamp duty on sells, basis points (default 5)
 
-#ifndef VELTRANE_SIM_FEED_SETTINGS_H
-#define VELTRANE_SIM_FEED_SETTINGS_H
+#ifndef VELTRANE_SIM_EXCHANGE_SETTINGS_H
+#define VELTRANE_SIM_EXCHANGE_SETTINGS_H
 
 #include <functional>
 #include <string>
 
-#include "market_generator.h"
+#include "exchange_loop.h"
+#include "message_source.h"
 #include "venue.h"
 
 namespace sim {
 
-struct FeedSettings {
-  MarketSettings market;
-  std::string tapePath;  // empty: generate the market
-  double speed = 1.0;    // 0: as fast as possible
+struct ExchangeSettings {
+  SourceSettings source;
+  double speed = 1.0;  // 0: as fast as possible
+  LatencySettings latency;
   VenueSettings venue;
 };
 
@@ -43,11 +50,12 @@ using SettingLookup = std::function<const char*(const char*)>;
 
 // Reads the settings through `lookup`. On failure returns false and sets
 // `error` to one line per problem; `settings` is then unspecified.
-bool LoadFeedSettings(const SettingLookup& lookup, FeedSettings& settings, std::string& error);
+bool LoadExchangeSettings(const SettingLookup& lookup, ExchangeSettings& settings,
+                          std::string& error);
 
 // The process environment as a lookup.
 const char* FromEnvironment(const char* name);
 
 }  // namespace sim
 
-#endif  // VELTRANE_SIM_FEED_SETTINGS_H
+#endif  // VELTRANE_SIM_EXCHANGE_SETTINGS_H

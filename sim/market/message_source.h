@@ -7,10 +7,16 @@
 #include <memory>
 #include <string>
 
-#include "feed_settings.h"
+#include "market_generator.h"
 #include "quote_message.h"
 
 namespace sim {
+
+// Where the market's messages come from: a tape, or else the generator.
+struct SourceSettings {
+  MarketSettings market;
+  std::string tapePath;  // empty: generate the market
+};
 
 class MessageSource {
  public:
@@ -25,7 +31,7 @@ class MessageSource {
 
 // The tape of `settings` if it names one, else the generated market. Null,
 // with the reason in `error`, if the tape cannot be opened.
-std::unique_ptr<MessageSource> OpenSource(const FeedSettings& settings, std::string& error);
+std::unique_ptr<MessageSource> OpenSource(const SourceSettings& settings, std::string& error);
 
 }  // namespace sim
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "feed_settings.h"
+#include "exchange_settings.h"
 #include "market_generator.h"
 #include "tape.h"
 #include "tape_text.h"
@@ -80,7 +80,7 @@ int Generate(const std::string& path, const std::map<std::string, std::string>& 
       {"--sessions", "VELTRANE_SIM_SESSIONS"},
       {"--snapshot-ms", "VELTRANE_SIM_SNAPSHOT_MS"},
       {"--trade-rate", "VELTRANE_SIM_TRADE_RATE"}};
-  sim::FeedSettings settings;
+  sim::ExchangeSettings settings;
   std::string error;
   auto lookup = [&](const char* name) -> const char* {
     for (const auto& [option, variable] : kVariables) {
@@ -90,11 +90,11 @@ int Generate(const std::string& path, const std::map<std::string, std::string>& 
     // A tape is made from the generator, whatever the feed would replay.
     return std::strcmp(name, "VELTRANE_SIM_TAPE") == 0 ? nullptr : sim::FromEnvironment(name);
   };
-  if (!sim::LoadFeedSettings(lookup, settings, error)) return Fail("bad settings:\n" + error);
+  if (!sim::LoadExchangeSettings(lookup, settings, error)) return Fail("bad settings:\n" + error);
 
   sim::TapeWriter writer;
   if (!writer.Open(path, error)) return Fail(error);
-  sim::MarketGenerator generator(settings.market);
+  sim::MarketGenerator generator(settings.source.market);
   std::vector<sim::QuoteMessage> batch;
   int64_t messages = 0;
   {
@@ -110,7 +110,7 @@ int Generate(const std::string& path, const std::map<std::string, std::string>& 
   }
   if (!writer.Close(error)) return Fail(error);
   std::printf("wrote %lld messages for %zu instruments to %s\n", static_cast<long long>(messages),
-              settings.market.instruments.size(), path.c_str());
+              settings.source.market.instruments.size(), path.c_str());
   return 0;
 }
 

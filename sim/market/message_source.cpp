@@ -57,7 +57,7 @@ class TapeSource : public MessageSource {
 
 }  // namespace
 
-std::unique_ptr<MessageSource> OpenSource(const FeedSettings& settings, std::string& error) {
+std::unique_ptr<MessageSource> OpenSource(const SourceSettings& settings, std::string& error) {
   if (settings.tapePath.empty()) return std::make_unique<GeneratedSource>(settings.market);
   auto tape = std::make_unique<TapeSource>();
   if (!tape->Open(settings.tapePath, error)) return nullptr;

@@ -3,8 +3,10 @@
 // stand-in publishes.
 //
 // The venue is single-threaded: every call, market messages included, comes
-// on the simulated exchange's one thread, and every answer goes out through
-// the registered callbacks from inside the call that caused it.
+// on the simulated exchange's one thread. Every answer and report goes out
+// through the client line (client_line.h), which delays it by the report
+// latency; without one, through the registered callbacks from inside the
+// call that caused it.
 //
 // Matching: an accepted limit order at once takes the opposite side of the
 // last snapshot, as far as its price and the volume left at each level allow
@@ -26,15 +28,20 @@
 #define VELTRANE_SIM_VENUE_H
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
+#include "account.h"
+#include "client_call.h"
+#include "client_line.h"
+#include "fees.h"
 #include "instruments.h"
 #include "libitg.h"
 #include "market_view.h"
+#include "order_checks.h"
 #include "quote_message.h"
 
 namespace sim {
@@ -44,31 +51,7 @@ struct VenueSettings {
   std::string password = "demo";
   int64_t capital = 100000000;  // cents: 1,000,000.00
   bool decimalCodes = false;    // order codes as decimal numbers (login result 1)
-  // Fees in millionths of the traded amount: commission on both sides,
-  // stamp duty on sells. Each order pays the rounded fee of its whole traded
-  // amount so far, so partial fills cost no more than one fill would.
-  int64_t commissionPpm = 250;
-  int64_t stampDutyPpm = 500;
-};
-
-// Error ids of the insert answer, the cancel answer and the query answers.
-struct VenueError {
-  enum : int32_t {
-    kNotLoggedIn = 1,
-    kUnknownCode = 10,
-    kBadSide = 11,
-    kBadPrice = 12,
-    kOffTick = 13,
-    kOutsideLimits = 14,
-    kBadQuantity = 15,
-    kNotWholeLots = 16,
-    kNotEnoughCash = 17,
-    kNotEnoughPosition = 18,
-    kMarketClosed = 19,
-    kUnknownOrder = 20,
-    kOrderFinished = 21,
-    kNoRows = 30,
-  };
+  FeeRates fees;
 };
 
 // The gateway's order and match codes. `stem` makes them unique within the
@@ -81,12 +64,6 @@ std::string MatchIdText(int64_t stem, int64_t number);
 // beyond the cent are not zero.
 bool ParseOrderPrice(std::string_view text, int64_t& cents, bool& offTick);
 
-// The fee on `amount` cents (not negative) at `ppm` millionths, rounded half
-// up. Whole millions of cents are taken apart so that no product overflows.
-inline int64_t FeeOf(int64_t amount, int64_t ppm) {
-  return amount / 1000000 * ppm + (amount % 1000000 * ppm + 500000) / 1000000;
-}
-
 class Venue : public MarketListener {
  public:
   // `opening` (HHMMSSmmm) is the venue's clock until the market's first
@@ -95,6 +72,16 @@ class Venue : public MarketListener {
         int64_t opening);
 
   void SetCallbacks(const ItgCallbacks& table) { callbacks_ = table; }
+  // Answers and reports go through `line`, `delayMs` after the venue makes
+  // them. Before the first request.
+  void SetClientLine(ClientLine* line, int64_t delayMs) {
+    line_ = line;
+    reportDelayMs_ = delayMs;
+  }
+  // Moves the venue's clock (HHMMSSmmm) on to a request's arrival.
+  void AdvanceTo(int64_t time) {
+    if (time > clock_) clock_ = time;
+  }
 
   // A non-empty `settingsError` refuses the login with that text.
   void Login(const std::string& user, const std::string& password,
@@ -149,24 +136,21 @@ class Venue : public MarketListener {
     std::string snapshot;
     std::string trades;
   };
-  struct Holding {
-    int64_t quantity = 0;
-    int64_t selling = 0;  // in resting sells
-  };
-
   void Remember(Market& market, const QuoteMessage& message);
   void Follow(const std::string& code, Market& market);
   void ApplySnapshot(const std::string& code, Market& market, std::string_view typeName,
                      std::string_view payload);
   void ApplyTrade(const std::string& code, Market& market, const TradeView& trade);
-  static void Reject(Order& order, int32_t errorId, std::string message);
   void TakeBook(size_t index);
   void Fill(size_t index, int64_t price, int64_t quantity);
   void Finish(size_t index, char status, std::string message);
-  int64_t FeesOn(const Order& order, int64_t amount) const;
   int64_t FrozenFor(const Order& order) const;
-  int64_t Available() const;
   std::string Clock() const;
+
+  // Calls the client's callback `which` now or, through the line, later; a
+  // later call keeps copies of the texts.
+  template <class Function, class... Arguments>
+  void Answer(Function* ItgCallbacks::*which, Arguments... arguments);
 
   void ReportOrder(const Order& order, int32_t reqId, int32_t kind);
   void ReportMatch(const Match& match, int32_t reqId, int32_t kind);
@@ -176,16 +160,45 @@ class Venue : public MarketListener {
   ItgCallbacks callbacks_{};
   bool loggedIn_ = false;
   bool closed_ = false;
-  int64_t clock_;  // exchange time of the last message, HHMMSSmmm
-  int64_t cash_;   // cents
-  int64_t frozen_ = 0;
+  ClientLine* line_ = nullptr;
+  int64_t reportDelayMs_ = 0;
+  int64_t clock_;  // exchange time of the last message or arrival, HHMMSSmmm
+  Account account_;
   std::unordered_map<std::string, Market> markets_;
-  std::map<std::string, Holding> holdings_;
   std::vector<Order> orders_;
   std::unordered_map<std::string, size_t> orderByCode_;
   std::vector<size_t> resting_;  // indexes into orders_, in arrival order
   std::vector<Match> matches_;
 };
+
+namespace venue_detail {
+// A text argument is kept as a string until the call is made.
+inline std::string Keep(const char* text) { return text; }
+template <class Value>
+Value Keep(Value value) {
+  return value;
+}
+inline const char* Pass(const std::string& text) { return text.c_str(); }
+template <class Value>
+Value Pass(const Value& value) {
+  return value;
+}
+}  // namespace venue_detail
+
+template <class Function, class... Arguments>
+void Venue::Answer(Function* ItgCallbacks::*which, Arguments... arguments) {
+  if (line_ == nullptr) return CallClient(callbacks_.*which, arguments...);
+  if (reportDelayMs_ <= 0) {
+    line_->Calling();
+    return CallClient(callbacks_.*which, arguments...);
+  }
+  // The table in use when the report arrives is the one it reaches.
+  line_->Later(reportDelayMs_, [this, which, kept = std::make_tuple(venue_detail::Keep(arguments)...)] {
+    std::apply(
+        [&](const auto&... values) { CallClient(callbacks_.*which, venue_detail::Pass(values)...); },
+        kept);
+  });
+}
 
 }  // namespace sim
 

@@ -1,7 +1,7 @@
 // The simulated exchange's settings from the environment and from a config
 // file.
 
-#include "feed_settings.h"
+#include "exchange_settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -22,48 +22,51 @@ sim::SettingLookup LookupIn(const Variables& variables) {
   };
 }
 
-TEST(FeedSettingsTest, NothingSetGivesTheDefaultMarketInRealTime) {
+TEST(ExchangeSettingsTest, NothingSetGivesTheDefaultMarketInRealTime) {
   Variables none;
-  sim::FeedSettings settings;
+  sim::ExchangeSettings settings;
   std::string error;
-  ASSERT_TRUE(sim::LoadFeedSettings(LookupIn(none), settings, error)) << error;
-  EXPECT_TRUE(settings.tapePath.empty());
+  ASSERT_TRUE(sim::LoadExchangeSettings(LookupIn(none), settings, error)) << error;
+  EXPECT_TRUE(settings.source.tapePath.empty());
   EXPECT_EQ(settings.speed, 1.0);
-  EXPECT_EQ(settings.market.seed, 1u);
-  EXPECT_EQ(settings.market.instruments.size(), sim::DefaultInstruments().size());
-  ASSERT_EQ(settings.market.sessions.size(), 2u);
-  EXPECT_EQ(settings.market.sessions[0].start, 34200000);  // 09:30
-  EXPECT_EQ(settings.market.sessions[1].end, 54000000);    // 15:00
+  EXPECT_EQ(settings.source.market.seed, 1u);
+  EXPECT_EQ(settings.source.market.instruments.size(), sim::DefaultInstruments().size());
+  ASSERT_EQ(settings.source.market.sessions.size(), 2u);
+  EXPECT_EQ(settings.source.market.sessions[0].start, 34200000);  // 09:30
+  EXPECT_EQ(settings.source.market.sessions[1].end, 54000000);    // 15:00
   EXPECT_EQ(settings.venue.user, "demo");
   EXPECT_EQ(settings.venue.password, "demo");
   EXPECT_EQ(settings.venue.capital, 100000000);
   EXPECT_FALSE(settings.venue.decimalCodes);
+  EXPECT_EQ(settings.latency.feedMs, 30);
+  EXPECT_EQ(settings.latency.orderMs, 20);
+  EXPECT_EQ(settings.latency.reportMs, 20);
 }
 
-TEST(FeedSettingsTest, EachVariableIsReadOrRefused) {
+TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
   struct Case {
     const char* name;
     const char* value;
     const char* refusal;  // part of the error, or null when accepted
-    std::function<bool(const sim::FeedSettings&)> holds;
+    std::function<bool(const sim::ExchangeSettings&)> holds;
   };
   const Case cases[] = {
       {"VELTRANE_SIM_TAPE", "/data/day.tape", nullptr,
-       [](auto& s) { return s.tapePath == "/data/day.tape"; }},
+       [](auto& s) { return s.source.tapePath == "/data/day.tape"; }},
       {"VELTRANE_SIM_SEED", "18446744073709551615", nullptr,
-       [](auto& s) { return s.market.seed == 18446744073709551615u; }},
+       [](auto& s) { return s.source.market.seed == 18446744073709551615u; }},
       {"VELTRANE_SIM_SEED", "18446744073709551616", "unsigned 64-bit", nullptr},
       {"VELTRANE_SIM_SEED", "-1", "unsigned 64-bit", nullptr},
       {"VELTRANE_SIM_INSTRUMENTS", " 600000:10.5 , 000001.SH:7 ", nullptr,
        [](auto& s) {
-         auto& i = s.market.instruments;
+         auto& i = s.source.market.instruments;
          return i.size() == 2 && i[0].code == "600000" && i[0].previousClose == 1050 &&
                 i[0].exchange == sim::Exchange::kShanghai && i[1].code == "000001" &&
                 i[1].exchange == sim::Exchange::kShanghai && i[1].previousClose == 700;
        }},
       {"VELTRANE_SIM_INSTRUMENTS", "300750", nullptr,
        [](auto& s) {
-         auto& i = s.market.instruments;
+         auto& i = s.source.market.instruments;
          return i.size() == 1 && i[0].exchange == sim::Exchange::kShenzhen &&
                 i[0].previousClose >= 500 && i[0].previousClose <= 8000;
        }},
@@ -75,7 +78,7 @@ TEST(FeedSettingsTest, EachVariableIsReadOrRefused) {
       {"VELTRANE_SIM_INSTRUMENTS", "600000,", "empty entry", nullptr},
       {"VELTRANE_SIM_SESSIONS", "093000-093010,1300-130030", nullptr,
        [](auto& s) {
-         auto& x = s.market.sessions;
+         auto& x = s.source.market.sessions;
          return x.size() == 2 && x[0].start == 34200000 && x[0].end == 34210000 &&
                 x[1].start == 46800000 && x[1].end == 46830000;
        }},
@@ -83,11 +86,11 @@ TEST(FeedSettingsTest, EachVariableIsReadOrRefused) {
       {"VELTRANE_SIM_SESSIONS", "0930-1130,1100-1200", "ascending", nullptr},
       {"VELTRANE_SIM_SESSIONS", "0960-1000", "ascending", nullptr},
       {"VELTRANE_SIM_SNAPSHOT_MS", "500", nullptr,
-       [](auto& s) { return s.market.snapshotIntervalMs == 500; }},
+       [](auto& s) { return s.source.market.snapshotIntervalMs == 500; }},
       {"VELTRANE_SIM_SNAPSHOT_MS", "99", "100 to 60000", nullptr},
       {"VELTRANE_SIM_SNAPSHOT_MS", "1000.5", "100 to 60000", nullptr},
       {"VELTRANE_SIM_TRADE_RATE", "0", nullptr,
-       [](auto& s) { return s.market.tradesPerInterval == 0; }},
+       [](auto& s) { return s.source.market.tradesPerInterval == 0; }},
       {"VELTRANE_SIM_TRADE_RATE", "nan", "0 to 1000", nullptr},
       {"VELTRANE_SIM_SPEED", "max", nullptr, [](auto& s) { return s.speed == 0; }},
       {"VELTRANE_SIM_SPEED", "60", nullptr, [](auto& s) { return s.speed == 60; }},
@@ -104,18 +107,27 @@ TEST(FeedSettingsTest, EachVariableIsReadOrRefused) {
       {"VELTRANE_SIM_ORDER_CODES", "text", nullptr, [](auto& s) { return !s.venue.decimalCodes; }},
       {"VELTRANE_SIM_ORDER_CODES", "1", "\"text\" or \"decimal\"", nullptr},
       {"VELTRANE_SIM_COMMISSION_BP", "3", nullptr,
-       [](auto& s) { return s.venue.commissionPpm == 300 && s.venue.stampDutyPpm == 500; }},
+       [](auto& s) { return s.venue.fees.commissionPpm == 300 && s.venue.fees.stampDutyPpm == 500; }},
       {"VELTRANE_SIM_STAMP_DUTY_BP", "0", nullptr,
-       [](auto& s) { return s.venue.stampDutyPpm == 0 && s.venue.commissionPpm == 250; }},
+       [](auto& s) { return s.venue.fees.stampDutyPpm == 0 && s.venue.fees.commissionPpm == 250; }},
       {"VELTRANE_SIM_STAMP_DUTY_BP", "10000.01", "up to 10000", nullptr},
       {"VELTRANE_SIM_COMMISSION_BP", "-1", "basis points", nullptr},
+      {"VELTRANE_SIM_FEED_LATENCY_MS", "0", nullptr,
+       [](auto& s) { return s.latency.feedMs == 0 && s.latency.orderMs == 20; }},
+      {"VELTRANE_SIM_ORDER_LATENCY_MS", "250", nullptr,
+       [](auto& s) { return s.latency.orderMs == 250 && s.latency.reportMs == 20; }},
+      {"VELTRANE_SIM_REPORT_LATENCY_MS", "60000", nullptr,
+       [](auto& s) { return s.latency.reportMs == 60000 && s.latency.feedMs == 30; }},
+      {"VELTRANE_SIM_ORDER_LATENCY_MS", "-5", "0 to 60000", nullptr},
+      {"VELTRANE_SIM_FEED_LATENCY_MS", "2.5", "whole milliseconds", nullptr},
+      {"VELTRANE_SIM_REPORT_LATENCY_MS", "60001", "0 to 60000", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.value);
     Variables variables{{c.name, c.value}};
-    sim::FeedSettings settings;
+    sim::ExchangeSettings settings;
     std::string error;
-    bool loaded = sim::LoadFeedSettings(LookupIn(variables), settings, error);
+    bool loaded = sim::LoadExchangeSettings(LookupIn(variables), settings, error);
     if (c.refusal == nullptr) {
       ASSERT_TRUE(loaded) << error;
       EXPECT_TRUE(c.holds(settings));
@@ -127,7 +139,7 @@ TEST(FeedSettingsTest, EachVariableIsReadOrRefused) {
   }
 }
 
-TEST(FeedSettingsTest, ConfigFileFillsInAndTheEnvironmentWins) {
+TEST(ExchangeSettingsTest, ConfigFileFillsInAndTheEnvironmentWins) {
   std::string path = ::testing::TempDir() + "feed" + std::to_string(getpid()) + ".conf";
   std::ofstream(path) << "# a day of two stocks\n"
                          "VELTRANE_SIM_INSTRUMENTS = 600000:10.00, 000001:12.00\n"
@@ -135,27 +147,27 @@ TEST(FeedSettingsTest, ConfigFileFillsInAndTheEnvironmentWins) {
                          "VELTRANE_SIM_SPEED=max   # as fast as it goes\n"
                          "VELTRANE_SIM_SEED=5\n";
   Variables variables{{"VELTRANE_SIM_CONFIG", path}, {"VELTRANE_SIM_SEED", "9"}};
-  sim::FeedSettings settings;
+  sim::ExchangeSettings settings;
   std::string error;
-  ASSERT_TRUE(sim::LoadFeedSettings(LookupIn(variables), settings, error)) << error;
-  EXPECT_EQ(settings.market.instruments.size(), 2u);
+  ASSERT_TRUE(sim::LoadExchangeSettings(LookupIn(variables), settings, error)) << error;
+  EXPECT_EQ(settings.source.market.instruments.size(), 2u);
   EXPECT_EQ(settings.speed, 0);
-  EXPECT_EQ(settings.market.seed, 9u);
+  EXPECT_EQ(settings.source.market.seed, 9u);
 
   std::ofstream(path) << "VELTRANE_SIM_SPEED=max\nVELTRANE_SIM_SPED=2\nnonsense\n";
-  EXPECT_FALSE(sim::LoadFeedSettings(LookupIn(variables), settings, error));
+  EXPECT_FALSE(sim::LoadExchangeSettings(LookupIn(variables), settings, error));
   EXPECT_NE(error.find(path + ":2:"), std::string::npos) << error;
   EXPECT_NE(error.find(path + ":3:"), std::string::npos) << error;
 
   variables["VELTRANE_SIM_CONFIG"] = path + ".missing";
-  EXPECT_FALSE(sim::LoadFeedSettings(LookupIn(variables), settings, error));
+  EXPECT_FALSE(sim::LoadExchangeSettings(LookupIn(variables), settings, error));
   EXPECT_NE(error.find(".missing"), std::string::npos) << error;
   std::remove(path.c_str());
 }
 
 // Only a regular file of sensible size is read: a FIFO would block the
 // login for ever, /dev/zero would fill the memory.
-TEST(FeedSettingsTest, AConfigFileThatIsNotASmallRegularFileIsRefused) {
+TEST(ExchangeSettingsTest, AConfigFileThatIsNotASmallRegularFileIsRefused) {
   const std::string base = ::testing::TempDir() + "settings" + std::to_string(getpid());
   const std::string fifo = base + ".fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -177,9 +189,9 @@ TEST(FeedSettingsTest, AConfigFileThatIsNotASmallRegularFileIsRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     Variables variables{{"VELTRANE_SIM_CONFIG", c.path}};
-    sim::FeedSettings settings;
+    sim::ExchangeSettings settings;
     std::string error;
-    const bool loaded = sim::LoadFeedSettings(LookupIn(variables), settings, error);
+    const bool loaded = sim::LoadExchangeSettings(LookupIn(variables), settings, error);
     if (c.reason == nullptr) {
       EXPECT_TRUE(loaded) << error;
       EXPECT_EQ(settings.speed, 0);

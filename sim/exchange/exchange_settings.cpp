@@ -1,6 +1,6 @@
-// Reading the feed's settings from the environment and a config file.
+// Reading the exchange's settings from the environment and a config file.
 
-#include "feed_settings.h"
+#include "exchange_settings.h"
 
 #include <cerrno>
 #include <cmath>
@@ -21,7 +21,8 @@ constexpr const char* kNames[] = {
     "VELTRANE_SIM_SESSIONS",     "VELTRANE_SIM_SNAPSHOT_MS", "VELTRANE_SIM_TRADE_RATE",
     "VELTRANE_SIM_SPEED",        "VELTRANE_SIM_USER",        "VELTRANE_SIM_PASSWORD",
     "VELTRANE_SIM_CAPITAL",      "VELTRANE_SIM_ORDER_CODES", "VELTRANE_SIM_COMMISSION_BP",
-    "VELTRANE_SIM_STAMP_DUTY_BP"};
+    "VELTRANE_SIM_STAMP_DUTY_BP", "VELTRANE_SIM_FEED_LATENCY_MS", "VELTRANE_SIM_ORDER_LATENCY_MS",
+    "VELTRANE_SIM_REPORT_LATENCY_MS"};
 
 std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t\r");
@@ -141,8 +142,8 @@ void LoadVenueSettings(const Given& given, const Complain& complain, VenueSettin
     }
   }
   const std::pair<const char*, int64_t*> rates[] = {
-      {"VELTRANE_SIM_COMMISSION_BP", &venue.commissionPpm},
-      {"VELTRANE_SIM_STAMP_DUTY_BP", &venue.stampDutyPpm}};
+      {"VELTRANE_SIM_COMMISSION_BP", &venue.fees.commissionPpm},
+      {"VELTRANE_SIM_STAMP_DUTY_BP", &venue.fees.stampDutyPpm}};
   for (const auto& [name, ppm] : rates) {
     if (given(name, value) && !ParseBasisPoints(value, *ppm)) {
       complain(name, value, "expected basis points with at most two decimals, up to 10000");
@@ -154,7 +155,8 @@ void LoadVenueSettings(const Given& given, const Complain& complain, VenueSettin
 
 const char* FromEnvironment(const char* name) { return std::getenv(name); }
 
-bool LoadFeedSettings(const SettingLookup& lookup, FeedSettings& settings, std::string& error) {
+bool LoadExchangeSettings(const SettingLookup& lookup, ExchangeSettings& settings,
+                          std::string& error) {
   error.clear();
   std::map<std::string, std::string> values;
   if (const char* path = lookup(kConfig); path != nullptr && *path != '\0') {
@@ -173,33 +175,33 @@ bool LoadFeedSettings(const SettingLookup& lookup, FeedSettings& settings, std::
     error += std::string(name) + "='" + value + "': " + expected + "\n";
   };
 
-  settings = FeedSettings{};
+  settings = ExchangeSettings{};
   std::string value;
-  given("VELTRANE_SIM_TAPE", settings.tapePath);
-  if (given("VELTRANE_SIM_SEED", value) && !ParseSeed(value, settings.market.seed)) {
+  given("VELTRANE_SIM_TAPE", settings.source.tapePath);
+  if (given("VELTRANE_SIM_SEED", value) && !ParseSeed(value, settings.source.market.seed)) {
     complain("VELTRANE_SIM_SEED", value, "expected an unsigned 64-bit decimal number");
   }
   if (given("VELTRANE_SIM_INSTRUMENTS", value)) {
     std::string why;
-    if (!ParseInstruments(value, settings.market.seed, settings.market.instruments, why)) {
+    if (!ParseInstruments(value, settings.source.market.seed, settings.source.market.instruments, why)) {
       complain("VELTRANE_SIM_INSTRUMENTS", value, why.c_str());
     }
   }
-  if (given("VELTRANE_SIM_SESSIONS", value) && !ParseSessions(value, settings.market.sessions)) {
+  if (given("VELTRANE_SIM_SESSIONS", value) && !ParseSessions(value, settings.source.market.sessions)) {
     complain("VELTRANE_SIM_SESSIONS", value,
              "expected ascending HHMM[SS]-HHMM[SS] ranges separated by commas");
   }
   double number = 0;
   if (given("VELTRANE_SIM_SNAPSHOT_MS", value)) {
     if (ParseNumber(value, 100, 60000, number) && number == std::floor(number)) {
-      settings.market.snapshotIntervalMs = static_cast<int64_t>(number);
+      settings.source.market.snapshotIntervalMs = static_cast<int64_t>(number);
     } else {
       complain("VELTRANE_SIM_SNAPSHOT_MS", value, "expected whole milliseconds, 100 to 60000");
     }
   }
   if (given("VELTRANE_SIM_TRADE_RATE", value)) {
     if (ParseNumber(value, 0, 1000, number)) {
-      settings.market.tradesPerInterval = number;
+      settings.source.market.tradesPerInterval = number;
     } else {
       complain("VELTRANE_SIM_TRADE_RATE", value, "expected a number from 0 to 1000");
     }
@@ -211,6 +213,18 @@ bool LoadFeedSettings(const SettingLookup& lookup, FeedSettings& settings, std::
       settings.speed = number;
     } else {
       complain("VELTRANE_SIM_SPEED", value, "expected \"max\" or a factor from 0.001 to 1000000");
+    }
+  }
+  const std::pair<const char*, int64_t*> latencies[] = {
+      {"VELTRANE_SIM_FEED_LATENCY_MS", &settings.latency.feedMs},
+      {"VELTRANE_SIM_ORDER_LATENCY_MS", &settings.latency.orderMs},
+      {"VELTRANE_SIM_REPORT_LATENCY_MS", &settings.latency.reportMs}};
+  for (const auto& [name, milliseconds] : latencies) {
+    if (!given(name, value)) continue;
+    if (ParseNumber(value, 0, 60000, number) && number == std::floor(number)) {
+      *milliseconds = static_cast<int64_t>(number);
+    } else {
+      complain(name, value, "expected whole milliseconds, 0 to 60000");
     }
   }
   LoadVenueSettings(given, complain, settings.venue);

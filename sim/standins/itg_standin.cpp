@@ -1,11 +1,12 @@
 // Stand-in for the outside trade gateway library, built as libitg.so with the
 // vendor library's C interface: the simulated exchange's venue, a paper
 // trading account against the simulated market (see venue.h for its rules
-// and answers, feed_settings.h for its configuration).
+// and answers, exchange_settings.h for its configuration).
 //
-// Requests are copied and queued, and return 0 at once (the login returns the
-// order-code mode); their answers come on the exchange's thread, never inside
-// the request call.
+// Requests are copied and posted to the exchange, and return 0 at once (the
+// login returns the order-code mode); they reach the venue after the order
+// latency, and their answers come on the exchange's thread, never inside the
+// request call.
 
 #include <cstring>
 #include <string>
@@ -38,13 +39,13 @@ int64_t LibITG_Init(void) {
 
 void Set_CallbackInterface(const ItgCallbacks* table) {
   ItgCallbacks copy = table != nullptr ? *table : ItgCallbacks{};
-  Queue([copy](sim::Venue& venue) { venue.SetCallbacks(copy); });
+  sim::SharedExchange().SetTradeCallbacks(copy);
 }
 
 int64_t LibITG_ReqUserLogin(int64_t, const TextView*, const TextView* user,
                             const TextView* password, const TextView*, const TextView*,
                             const TextView*) {
-  return sim::SharedExchange().Login(Copy(user), Copy(password));
+  return sim::SharedExchange().TradeLogin(Copy(user), Copy(password));
 }
 
 int64_t LibITG_ReqPlaceOrder(int64_t reqId, const TextView*, const TextView*,

@@ -1,6 +1,6 @@
 // Stand-in for the outside Level-2 quote library, built as libquote.so with
 // the vendor library's C interface: the simulated exchange's feed, which
-// replays a tape or generates a market (see feed_settings.h for its
+// replays a tape or generates a market (see exchange_settings.h for its
 // configuration and quote_feed.h for its answers).
 
 #include "exchange.h"
@@ -11,7 +11,7 @@ namespace {
 constexpr int64_t kQueued = 0;
 constexpr int64_t kRefused = -1;
 
-sim::QuoteFeed& Feed() { return sim::SharedExchange().feed(); }
+sim::SimulatedExchange& Feed() { return sim::SharedExchange(); }
 
 bool IsWellFormed(const TextList* codes) {
   if (codes == nullptr || codes->count < 0 || (codes->count > 0 && codes->items == nullptr)) {
@@ -33,11 +33,11 @@ int64_t LibQuote_Init(void) {
 }
 
 void Set_QCallbackInterface(const QuoteCallbacks* table) {
-  Feed().SetCallbacks(table != nullptr ? *table : QuoteCallbacks{});
+  Feed().SetQuoteCallbacks(table != nullptr ? *table : QuoteCallbacks{});
 }
 
 int64_t LibQuote_ReqUserLogin(int64_t, const TextView*) {
-  Feed().Login();
+  Feed().QuoteLogin();
   return kQueued;
 }
 

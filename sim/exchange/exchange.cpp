@@ -1,0 +1,115 @@
+// The process's one simulated exchange.
+
+#include "exchange.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace sim {
+namespace {
+
+// Milliseconds since local midnight: the stem that keeps the venue's codes
+// apart from those of an earlier run on the same day.
+int64_t MillisecondsSinceMidnight() {
+  auto now = std::chrono::system_clock::now();
+  std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  auto milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  return (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) * 1000 + milliseconds;
+}
+
+std::vector<std::string> CodesOf(const std::vector<Instrument>& instruments) {
+  std::vector<std::string> codes;
+  for (const Instrument& instrument : instruments) codes.push_back(instrument.code);
+  return codes;
+}
+
+}  // namespace
+
+SimulatedExchange::SimulatedExchange(ExchangeSettings settings, std::string settingsError)
+    : settingsError_(std::move(settingsError)),
+      settings_(std::move(settings)),
+      loop_(settings_.speed,
+            [this](std::string& error) -> std::unique_ptr<MessageSource> {
+              if (!settingsError_.empty()) {
+                error = "the simulator's settings are unusable";
+                return nullptr;
+              }
+              return OpenSource(settings_.source, error);
+            }),
+      // A tape may hold any code, so only the generated market can say no.
+      feed_(CodesOf(settings_.source.market.instruments), !settings_.source.tapePath.empty(),
+            settings_.latency.feedMs, loop_),
+      // A tape's instruments are known from its snapshots only.
+      venue_(settings_.venue,
+             settings_.source.tapePath.empty() ? settings_.source.market.instruments
+                                               : std::vector<Instrument>{},
+             MillisecondsSinceMidnight(),
+             ExchangeTime(settings_.source.market.sessions.front().start)) {
+  venue_.SetClientLine(&loop_, settings_.latency.reportMs);
+  // The feed first: a message reaches its subscribers before the venue acts on it.
+  loop_.AddListener(&feed_);
+  loop_.AddListener(&venue_);
+}
+
+void SimulatedExchange::SetQuoteCallbacks(const QuoteCallbacks& table) {
+  loop_.Post(0, false, [this, table] { feed_.SetCallbacks(table); });
+}
+
+void SimulatedExchange::QuoteLogin() {
+  loop_.Post(0, false, [this] { feed_.AnswerLogin(loop_.OpenSource()); });
+}
+
+void SimulatedExchange::Subscribe(int64_t reqId, int64_t kinds, std::vector<std::string> codes) {
+  loop_.Post(0, false, [this, reqId, kinds, codes = std::move(codes)] {
+    if (feed_.AnswerSubscribe(static_cast<int32_t>(reqId), kinds, codes)) loop_.StartDay();
+  });
+}
+
+void SimulatedExchange::Unsubscribe(int64_t reqId, std::vector<std::string> codes) {
+  loop_.Post(0, false, [this, reqId, codes = std::move(codes)] {
+    feed_.AnswerUnsubscribe(static_cast<int32_t>(reqId), codes);
+  });
+}
+
+void SimulatedExchange::SetTradeCallbacks(const ItgCallbacks& table) {
+  loop_.Post(0, false, [this, table] { venue_.SetCallbacks(table); });
+}
+
+void SimulatedExchange::Trade(std::function<void(Venue&)> task, bool startsDay) {
+  loop_.Post(settings_.latency.orderMs, startsDay, [this, task = std::move(task)] {
+    venue_.AdvanceTo(ExchangeTime(loop_.Now()));
+    task(venue_);
+  });
+}
+
+int64_t SimulatedExchange::TradeLogin(std::string user, std::string password) {
+  Trade(
+      [this, user = std::move(user), password = std::move(password)](Venue& venue) {
+        std::string error = settingsError_;
+        if (error.empty() && !loop_.OpenSource()) error = "the market's source cannot be opened";
+        venue.Login(user, password, error);
+      },
+      false);
+  return settings_.venue.decimalCodes ? 1 : 0;
+}
+
+SimulatedExchange& SharedExchange() {
+  static SimulatedExchange* exchange = [] {
+    ExchangeSettings settings;
+    std::string error;
+    if (!LoadExchangeSettings(FromEnvironment, settings, error)) {
+      std::fprintf(stderr, "simulated exchange: every login will be refused:\n%s", error.c_str());
+    }
+    auto* made = new SimulatedExchange(std::move(settings), std::move(error));
+    std::atexit([] { SharedExchange().Stop(); });
+    return made;
+  }();
+  return *exchange;
+}
+
+}  // namespace sim
