@@ -10,6 +10,14 @@ the callback object. Prices are integers in 1/10000 of a currency unit.
 
 from typing import Any, Dict, List
 
+def SetEventQueueLimit(limit: int) -> None:
+    """Bounds the event queue: a library thread that hands the module an event
+    waits while limit events are queued or being delivered. 1 delivers in
+    lockstep (the thread returns once the handler has returned); 0, the
+    default, removes the bound. Meant for simulated exchanges and memory
+    limits: a vendor's library whose thread waits may drop data. Raises
+    ValueError for a negative limit."""
+
 class PyQuantApi:
     """The API object. Keep the one ZR_QuantApi_Python36.ZR_QuantApi returned:
     the static request functions act on it and raise RuntimeError once it is

@@ -32,10 +32,19 @@ struct EventBlock {
   size_t count = 0;
 };
 
-// How long the dispatcher looks for new events before it sleeps: waking a
+// How long the dispatcher may look for new events before it sleeps: waking a
 // sleeping thread costs the producer a system call and the event several
-// microseconds.
-constexpr std::chrono::microseconds kSpinBeforeSleep{50};
+// microseconds. Spinning only pays while the dispatcher has a core to
+// itself: on busy cores the spinner is preempted and waits out another
+// process's time slice, where a sleeper would be woken ahead of it. So the
+// budget halves after every spin that found nothing, doubles after one that
+// found an event, and drops to nothing for a while once a spin is seen to
+// be preempted (a gap between two looks at the clock).
+constexpr std::chrono::nanoseconds kLongestSpin{std::chrono::microseconds(50)};
+constexpr std::chrono::nanoseconds kShortestSpin{std::chrono::microseconds(2)};
+constexpr std::chrono::nanoseconds kPreempted{std::chrono::microseconds(20)};
+constexpr unsigned kWaitsWithoutSpinAfterPreemption = 256;
+constexpr unsigned kYields = 4;
 
 // Created at module load and never destroyed: library threads may still
 // queue events while the process exits. The queue is first in, first out:
@@ -52,6 +61,12 @@ struct EventQueue {
   bool dispatcherWaiting = false;    // the dispatcher sleeps on `ready`
   bool stopRequested = false;        // the dispatcher is to end
   bool closed = false;               // events are dropped, not queued
+  // The bound of SetEventQueueLimit: producers wait while `outstanding`
+  // events (queued or being delivered) reach it; 0 for none.
+  std::atomic<size_t> limit{0};
+  std::atomic<size_t> outstanding{0};
+  std::atomic<int> producersWaiting{0};
+  boost::condition_variable room;
 };
 
 EventQueue& Queue() {
@@ -98,6 +113,34 @@ BridgeEvent* NextSlot(EventQueue& queue) noexcept {
   return &block.events[block.count];
 }
 
+// A producer that holds the interpreter lock (the dispatcher itself, or a
+// library calling back inside a request made from Python) would wait for a
+// delivery that cannot start.
+bool MayWait() noexcept { return Py_IsInitialized() && PyGILState_Check() == 0; }
+
+// Waits, with the queue's mutex held in `hold`, until fewer events than the
+// limit are outstanding or the queue is closed.
+void WaitForRoom(EventQueue& queue, boost::unique_lock<boost::mutex>& hold) {
+  queue.producersWaiting.fetch_add(1);
+  while (!queue.closed) {
+    const size_t limit = queue.limit.load();
+    if (limit == 0 || queue.outstanding.load() < limit) break;
+    queue.room.wait(hold);
+  }
+  queue.producersWaiting.fetch_sub(1);
+}
+
+// After each delivery: one event fewer outstanding, and a waiting producer
+// told so. The count falls before the waiters are looked at, and a waiter
+// counts itself before it looks at the count, so one of the two sees the other.
+void Delivered(EventQueue& queue) {
+  queue.outstanding.fetch_sub(1);
+  if (queue.producersWaiting.load() > 0) {
+    boost::lock_guard<boost::mutex> hold(queue.mutex);
+    queue.room.notify_all();
+  }
+}
+
 // Producers. None throws: an event that cannot be queued (no memory) is
 // dropped rather than unwinding into the library's thread. The record is
 // made in its slot under the queue's mutex, so the copy and the append are
@@ -109,7 +152,7 @@ void Publish(const EventFields& beside, Record&&... record) noexcept {
   EventQueue& queue = Queue();
   bool wake = false;
   try {
-    boost::lock_guard<boost::mutex> hold(queue.mutex);
+    boost::unique_lock<boost::mutex> hold(queue.mutex);
     if (queue.closed) return;
     BridgeEvent* slot = NextSlot(queue);
     if (slot == nullptr) return;
@@ -123,6 +166,13 @@ void Publish(const EventFields& beside, Record&&... record) noexcept {
     ++queue.filled.back()->count;
     queue.pending.store(true, std::memory_order_release);
     wake = queue.dispatcherWaiting;
+    const size_t outstanding = queue.outstanding.fetch_add(1) + 1;
+    const size_t limit = queue.limit.load(std::memory_order_relaxed);
+    if (limit != 0 && outstanding >= limit && MayWait()) {
+      if (wake) queue.ready.notify_one();
+      wake = false;
+      WaitForRoom(queue, hold);
+    }
   } catch (...) {
     return;
   }
@@ -228,13 +278,53 @@ void Pause() {
 
 // Hands the blocks of delivered events back, then waits for events and
 // moves all of them into `batch`. False once the dispatcher is to end.
-bool TakeEvents(std::vector<EventBlock*>& batch, std::vector<EventBlock*>& spent) {
-  EventQueue& queue = Queue();
-  const auto spinEnds = std::chrono::steady_clock::now() + kSpinBeforeSleep;
-  for (unsigned i = 1; !queue.pending.load(std::memory_order_acquire); ++i) {
-    Pause();
-    if (i % 64 == 0 && std::chrono::steady_clock::now() > spinEnds) break;
+// The dispatcher's wait before it sleeps: spin while spinning has paid, then
+// yield the core a few times, then sleep.
+class Waiter {
+ public:
+  void AwaitPending(const EventQueue& queue) {
+    if (Spin(queue)) return;
+    for (unsigned i = 0; i < kYields && !queue.pending.load(std::memory_order_acquire); ++i) {
+      boost::this_thread::yield();
+    }
   }
+
+ private:
+  // True if an event came while spinning.
+  bool Spin(const EventQueue& queue) {
+    if (waitsWithoutSpin_ > 0) {
+      --waitsWithoutSpin_;
+      return queue.pending.load(std::memory_order_acquire);
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point last = start;
+    for (unsigned i = 1; !queue.pending.load(std::memory_order_acquire); ++i) {
+      Pause();
+      if (i % 64 != 0) continue;
+      const Clock::time_point now = Clock::now();
+      if (now - last > kPreempted) {
+        waitsWithoutSpin_ = kWaitsWithoutSpinAfterPreemption;
+        return false;
+      }
+      last = now;
+      if (now - start > budget_) {
+        budget_ = std::max(budget_ / 2, kShortestSpin);
+        return false;
+      }
+    }
+    budget_ = std::min(budget_ * 2, kLongestSpin);
+    return true;
+  }
+
+  std::chrono::nanoseconds budget_ = kLongestSpin;
+  unsigned waitsWithoutSpin_ = 0;
+};
+
+bool TakeEvents(Waiter& waiter, std::vector<EventBlock*>& batch,
+                std::vector<EventBlock*>& spent) {
+  EventQueue& queue = Queue();
+  waiter.AwaitPending(queue);
   boost::unique_lock<boost::mutex> hold(queue.mutex);
   // Within `spare`'s capacity, which counts every block: no allocation.
   queue.spare.insert(queue.spare.end(), spent.begin(), spent.end());
@@ -258,7 +348,10 @@ bool DeliverBatch(std::vector<EventBlock*>& batch, std::vector<EventBlock*>& spe
   for (EventBlock* block : batch) {
     for (size_t i = 0; i < block->count && running; ++i) {
       running = !g_stopping;
-      if (running) Deliver(block->events[i]);
+      if (running) {
+        Deliver(block->events[i]);
+        Delivered(Queue());
+      }
     }
     Empty(*block);
   }
@@ -273,10 +366,11 @@ void DispatchLoop() noexcept {
   PyThreadState* const thread = PyEval_SaveThread();
   std::vector<EventBlock*> batch;
   std::vector<EventBlock*> spent;
+  Waiter waiter;
   for (;;) {
     bool running = false;
     try {
-      running = TakeEvents(batch, spent);
+      running = TakeEvents(waiter, batch, spent);
       if (running) {
         PyEval_RestoreThread(thread);
         running = DeliverBatch(batch, spent);
@@ -391,6 +485,13 @@ void DeliverTo(PyObject* callbackObject, QuantCallBack* callback) {
   if (g_dispatcher == nullptr && !g_stopping) g_dispatcher = new boost::thread(DispatchLoop);
 }
 
+void SetEventQueueLimit(size_t limit) {
+  EventQueue& queue = Queue();
+  boost::lock_guard<boost::mutex> hold(queue.mutex);
+  queue.limit.store(limit);
+  queue.room.notify_all();
+}
+
 void StopDispatcher() {
   if (g_stopping) return;
   g_stopping = true;
@@ -406,6 +507,7 @@ void StopDispatcher() {
     queue.filled.clear();
   }
   queue.ready.notify_all();
+  queue.room.notify_all();
   // From inside a handler the dispatcher ends by itself after this event.
   if (g_dispatcher != nullptr && g_dispatcher->get_id() != boost::this_thread::get_id()) {
     PyThreadState* const waiting = PyEval_SaveThread();

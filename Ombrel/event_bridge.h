@@ -11,6 +11,16 @@
 // method. Events are delivered to the callback object of the latest
 // factory call, each exactly once and completely before the next.
 //
+// The queue has no bound unless SetEventQueueLimit gives it one: a producer
+// then waits, after queueing its event, while as many events as the limit
+// are queued or being delivered. With 1 a library thread returns only once
+// its event has been delivered and its handler has returned, so a simulated
+// exchange that calls back on its own thread learns of every request the
+// handler made before it moves on. A vendor's library whose thread waits may
+// drop data: the bound is meant for simulations and for memory limits.
+// Producers that hold the interpreter lock never wait, and waiting producers
+// are released (their events dropped) when the interpreter exits.
+//
 // A handler that raises (or is missing) has its traceback printed to standard
 // error; the dispatcher goes on with the next event. At interpreter exit the
 // dispatcher is stopped before the interpreter finalises; events that arrive
@@ -62,6 +72,10 @@ CCallback& g_spi();
 // reference to `callbackObject`. Throws boost::thread_resource_error when the
 // thread cannot be started.
 void DeliverTo(PyObject* callbackObject, QuantCallBack* callback);
+
+// Bounds the queue (see above); 0 removes the bound. Callable at any time;
+// producers that wait re-check against the new limit.
+void SetEventQueueLimit(size_t limit);
 
 // Stops the dispatcher and waits for the event it is delivering, then drops
 // every queued and later event. Needs the interpreter lock, which it releases

@@ -155,6 +155,14 @@ void RegisterApiClasses() {
            "Raises RuntimeError when callback is not an initialised QuantCallBack.");
 }
 
+void SetQueueLimit(long long limit) {
+  if (limit < 0) {
+    PyErr_SetString(PyExc_ValueError, "the event queue's limit must be 0 or more");
+    boost::python::throw_error_already_set();
+  }
+  SetEventQueueLimit(static_cast<size_t>(limit));
+}
+
 }  // namespace
 }  // namespace ombrel
 
@@ -168,6 +176,12 @@ BOOST_PYTHON_MODULE(Ombrel) {
   ombrel::CreateDictionaryKeys();
   ombrel::RegisterApiClasses();
   ombrel::RegisterQuantCallBack();
+  py::def("SetEventQueueLimit", &ombrel::SetQueueLimit, py::arg("limit"),
+          "SetEventQueueLimit(limit) -> None. Bounds the event queue: a library thread that\n"
+          "hands the module an event waits while limit events are queued or being delivered.\n"
+          "1 delivers in lockstep (the thread returns once the handler has); 0, the default,\n"
+          "removes the bound. Meant for simulated exchanges and memory limits: a vendor's\n"
+          "library whose thread waits may drop data. Callable at any time.");
   // The dispatcher must end while the interpreter is still whole.
   py::import("atexit").attr("register")(py::make_function(&ombrel::StopDispatcher));
 }

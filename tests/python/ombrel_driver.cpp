@@ -6,6 +6,7 @@
 // Texts are passed as bytes (or str, sent as UTF-8), so that a test can send
 // bytes that are not UTF-8.
 
+#include <atomic>
 #include <boost/python.hpp>
 #include <cstring>
 #include <string>
@@ -159,6 +160,32 @@ void InsertBurst(int threads, int perThread) {
   for (std::thread& producer : producers) producer.join();
 }
 
+// How many events the script's handlers have finished; they count
+// themselves through note_handled.
+std::atomic<int64_t> g_handled{0};
+
+void NoteHandled() { g_handled.fetch_add(1); }
+
+// Fires `count` insert answers from a thread of their own and returns, for
+// each, how many handlers had finished when its call returned.
+py::list WatchedInserts(int count) {
+  const ItgCallbacks itg = fake::RegisteredItgCallbacks();
+  std::vector<int64_t> seen;
+  {
+    WithoutGil released;
+    g_handled.store(0);
+    std::thread([&] {
+      for (int i = 0; i < count; ++i) {
+        itg.onInsert(i, 1, "watched", "600000", "", "SH", 1, 10.0, 100);
+        seen.push_back(g_handled.load());
+      }
+    }).join();
+  }
+  py::list result;
+  for (int64_t handled : seen) result.append(handled);
+  return result;
+}
+
 // Refused insert answers from a thread of their own, without end, as a
 // library thread that is still busy while the process exits.
 void StartEndlessStream() {
@@ -288,6 +315,8 @@ BOOST_PYTHON_MODULE(ombrel_driver) {
   py::def("itg_balance", &ItgBalance);
   py::def("insert_burst", &InsertBurst);
   py::def("start_endless_stream", &StartEndlessStream);
+  py::def("note_handled", &NoteHandled);
+  py::def("watched_inserts", &WatchedInserts);
   py::def("quote_login", &QuoteLogin);
   py::def("quote_subscribe", &QuoteSubscribe);
   py::def("quote_snapshot", &QuoteSnapshot);

@@ -4,6 +4,7 @@ delivery to another callback object."""
 
 import re
 import threading
+import time
 
 import pytest
 
@@ -155,3 +156,37 @@ def test_handlers_replaced_on_the_class_or_the_object(session, capfd):
     assert [e.method for e in s.recorder.events] == [
         "RtnRspOrderDelete", "class replaced", "object's own", "RtnQryAccountMaxEntrustCount"]
     assert "in RtnRspOrderDelete:\nTypeError: 'NoneType' object is not callable" in capfd.readouterr().err
+
+
+class Slow(Ombrel.QuantCallBack):
+    """Takes its time over each insert answer and counts it as handled."""
+
+    def __init__(self, seconds):
+        Ombrel.QuantCallBack.__init__(self)
+        self.seconds = seconds
+
+    def RtnRspOrderInsert(self):
+        time.sleep(self.seconds)
+        driver.note_handled()
+
+
+@pytest.mark.parametrize("limit,seconds", [(1, 0), (1, 0.001), (3, 0.002), (16, 0.0005)])
+def test_a_bounded_queue_holds_producers_back(limit, seconds):
+    """With limit n a producer's call returns only once fewer than n events are
+    outstanding: with 1, once its own event's handler has returned."""
+    slow = Slow(seconds)
+    api = Ombrel.ZR_QuantApi_Python36.ZR_QuantApi(slow, False, "", "")
+    Ombrel.SetEventQueueLimit(limit)
+    try:
+        seen = driver.watched_inserts(200)
+    finally:
+        Ombrel.SetEventQueueLimit(0)
+    assert all(k + 1 - handled <= limit - 1 for k, handled in enumerate(seen)), seen
+    del api
+
+
+def test_the_queue_limit_is_checked():
+    with pytest.raises(ValueError, match="0 or more"):
+        Ombrel.SetEventQueueLimit(-1)
+    with pytest.raises(TypeError):
+        Ombrel.SetEventQueueLimit("1")

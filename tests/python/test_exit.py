@@ -35,6 +35,7 @@ ENDINGS = [
     ("sys.exit", 0, "sys.exit(3)", 3),
     ("uncaught exception", 0, "raise KeyError('boom')", 1),
     ("busy handler", 0.2, "", 0),
+    ("producer held back by a queue limit", 0.2, "Ombrel.SetEventQueueLimit(1)", 0),
     ("api object deleted", 0, "del api", 0),
     ("Ctrl-C", 0, "while True: time.sleep(0.05)", -signal.SIGINT),
     ("Ctrl-C, busy handler", 0.2, "while True: time.sleep(0.05)", -signal.SIGINT),
