@@ -8,7 +8,8 @@ the bids (that order rests) and sends one order for each reason the venue
 refuses; on the tenth it sells at the bid and at the ask and cancels the
 resting buy, the first (filled) buy and an order number never given. After
 the closing snapshot and the end of every order it queries positions and
-capital. Usage: paper_session.py PASSWORD
+capital. Events are delivered in lockstep with the exchange, so that the
+session runs the same way every time. Usage: paper_session.py PASSWORD
 """
 
 import json
@@ -83,6 +84,7 @@ for _name in ("RtnConnect", "RtnUserInfo", "RtnLoginWarn", "RtnRspQryPosition",
 
 
 def main():
+    Ombrel.SetEventQueueLimit(1)
     session = Session()
     api = Ombrel.ZR_QuantApi_Python36.ZR_QuantApi(session, False, "", "")
     Ombrel.ZR_QuantApi_Python36.Init()

@@ -8,6 +8,7 @@ code modes.
 import json
 import os
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -24,7 +25,11 @@ def run(script, directory, *arguments, **variables):
     environment.pop("LD_LIBRARY_PATH", None)
     environment.update(VELTRANE_SIM_INSTRUMENTS="600000:10.52,000001:11.23",
                        VELTRANE_SIM_SESSIONS="0930-0940", VELTRANE_SIM_SPEED="100")
-    environment.update(variables)
+    for name, value in variables.items():  # None: not set, the default
+        if value is None:
+            environment.pop(name, None)
+        else:
+            environment[name] = value
     done = subprocess.run([sys.executable, str(script), *arguments], cwd=directory,
                           env=environment, capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stdout + done.stderr
@@ -122,6 +127,38 @@ def test_fills_money_refusals_and_cancels(tmp_path):
     assert held == {code: n for code, n in shares.items() if n}
     capital = events[-1][1]
     assert capital["nAvailableCaptial"] == cash // 100
+
+
+def test_the_same_session_every_run(tmp_path):
+    """Lockstep delivery at full speed, with the default latencies: every event
+    the same in each run, also beside a CPU-bound process. Only the stem of the
+    venue's codes (taken from the clock) and where the closing queries' answers
+    fall among the last events may differ."""
+    def normalised(directory):
+        events = [json.loads(re.sub(r'\b([SM])[0-9]+-', r'\1-', json.dumps(e)))
+                  for e in session(directory, VELTRANE_SIM_SPEED="max",
+                                   VELTRANE_SIM_SESSIONS="0930-0935",
+                                   **dict.fromkeys(NO_LATENCY))]
+        queries = ("RtnRspQryPosition", "RtnQryAccountMaxEntrustCount")
+        return ([e for e in events if e[0] not in queries],
+                [e for e in events if e[0] in queries])
+
+    runs = []
+    for run_number in range(3):
+        directory = tmp_path / str(run_number)
+        directory.mkdir()
+        busy = None
+        if run_number == 2:
+            busy = subprocess.Popen([sys.executable, "-c", "while True: pass"])
+        try:
+            runs.append(normalised(directory))
+        finally:
+            if busy is not None:
+                busy.kill()
+                busy.wait()
+    assert sum(e[0] == "RtnOrderMatchNotice" for e in runs[0][0]) > 2
+    assert runs[1] == runs[0]
+    assert runs[2] == runs[0]
 
 
 @pytest.mark.parametrize("mode", ["text", "decimal"])
