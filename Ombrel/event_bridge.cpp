@@ -61,11 +61,14 @@ struct EventQueue {
   bool dispatcherWaiting = false;    // the dispatcher sleeps on `ready`
   bool stopRequested = false;        // the dispatcher is to end
   bool closed = false;               // events are dropped, not queued
-  // The bound of SetEventQueueLimit: producers wait while `outstanding`
-  // events (queued or being delivered) reach it; 0 for none.
+  // The bound of SetEventQueueLimit: producers wait while the events queued
+  // and not yet delivered reach it; 0 for none. The two counts have one
+  // writer each (producers under the mutex; the dispatcher) and a cache line
+  // each, so that counting costs a burst no line passed between the cores.
   std::atomic<size_t> limit{0};
-  std::atomic<size_t> outstanding{0};
-  std::atomic<int> producersWaiting{0};
+  size_t queued = 0;
+  alignas(64) std::atomic<size_t> delivered{0};
+  alignas(64) std::atomic<int> producersWaiting{0};
   boost::condition_variable room;
 };
 
@@ -124,17 +127,17 @@ void WaitForRoom(EventQueue& queue, boost::unique_lock<boost::mutex>& hold) {
   queue.producersWaiting.fetch_add(1);
   while (!queue.closed) {
     const size_t limit = queue.limit.load();
-    if (limit == 0 || queue.outstanding.load() < limit) break;
+    if (limit == 0 || queue.queued - queue.delivered.load() < limit) break;
     queue.room.wait(hold);
   }
   queue.producersWaiting.fetch_sub(1);
 }
 
-// After each delivery: one event fewer outstanding, and a waiting producer
-// told so. The count falls before the waiters are looked at, and a waiter
-// counts itself before it looks at the count, so one of the two sees the other.
+// After each delivery: one more delivered, and a waiting producer told so.
+// The count rises before the waiters are looked at, and a waiter counts
+// itself before it looks at the count, so one of the two sees the other.
 void Delivered(EventQueue& queue) {
-  queue.outstanding.fetch_sub(1);
+  queue.delivered.store(queue.delivered.load(std::memory_order_relaxed) + 1);
   if (queue.producersWaiting.load() > 0) {
     boost::lock_guard<boost::mutex> hold(queue.mutex);
     queue.room.notify_all();
@@ -166,9 +169,9 @@ void Publish(const EventFields& beside, Record&&... record) noexcept {
     ++queue.filled.back()->count;
     queue.pending.store(true, std::memory_order_release);
     wake = queue.dispatcherWaiting;
-    const size_t outstanding = queue.outstanding.fetch_add(1) + 1;
+    ++queue.queued;
     const size_t limit = queue.limit.load(std::memory_order_relaxed);
-    if (limit != 0 && outstanding >= limit && MayWait()) {
+    if (limit != 0 && queue.queued - queue.delivered.load() >= limit && MayWait()) {
       if (wake) queue.ready.notify_one();
       wake = false;
       WaitForRoom(queue, hold);

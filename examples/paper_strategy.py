@@ -8,7 +8,9 @@ falls quiet (the simulated day is over), or after a minute, it queries its
 positions and capital, prints a summary and, where matplotlib is installed,
 draws the prices with its buys and sells into paper_strategy.png.
 
-Run it with scripts/demo, which shortens the simulated day, or by hand:
+Events are delivered in lockstep with the simulated exchange, so a run gives
+the same trades every time. Run it with scripts/demo, which shortens the
+simulated day, or by hand:
     VELTRANE_SIM_SESSIONS=0930-1000 VELTRANE_SIM_SPEED=120 \\
     PYTHONPATH=build/Ombrel /usr/bin/python3 examples/paper_strategy.py
 """
@@ -173,6 +175,10 @@ def draw(strategy, path):
 
 def main():
     user, password = (sys.argv[1], sys.argv[2]) if len(sys.argv) == 3 else ("demo", "demo")
+    # The simulated exchange waits for each event's handler, so the orders a
+    # handler places are known before the market moves on: the same trades
+    # every run. Not for a vendor's live feed, which may drop data meanwhile.
+    Ombrel.SetEventQueueLimit(1)
     strategy = Strategy()
     api = Ombrel.ZR_QuantApi_Python36.ZR_QuantApi(strategy, False, "", "")
     Ombrel.ZR_QuantApi_Python36.Init()
