@@ -29,6 +29,8 @@ class SimulatedExchange {
  public:
   // A non-empty `settingsError` (from LoadExchangeSettings) refuses every login.
   SimulatedExchange(ExchangeSettings settings, std::string settingsError);
+  // Stops the loop before the feed and the venue it calls go.
+  ~SimulatedExchange() { loop_.Stop(); }
 
   // The quote stand-in's requests. The table takes effect for everything
   // sent after the requests made before it.
