@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -88,8 +87,16 @@ class Client {
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> hold(mutex_);
     std::vector<std::string> lines;
-    static const std::regex stem("([SM])[0-9]+-");
-    for (const std::string& line : lines_) lines.push_back(std::regex_replace(line, stem, "$1-"));
+    for (std::string line : lines_) {
+      // "S<digits>-" and "M<digits>-" become "S-" and "M-".
+      for (size_t at = 0; (at = line.find_first_of("SM", at)) != std::string::npos; ++at) {
+        size_t end = line.find_first_not_of("0123456789", at + 1);
+        if (end != std::string::npos && end > at + 1 && line[end] == '-') {
+          line.erase(at + 1, end - at - 1);
+        }
+      }
+      lines.push_back(std::move(line));
+    }
     return lines;
   }
 
