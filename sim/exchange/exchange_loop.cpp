@@ -150,7 +150,8 @@ const QuoteMessage* ExchangeLoop::NextMessage() {
     if (std::string problem = source_->Problem(); !problem.empty()) Warn(problem);
     // What is due at the last message's time still comes before the close.
     At(now_, [this] {
-      for (MarketListener* listener : listeners_) Guarded("the close", [&] { listener->OnClose(); });
+      for (MarketListener* listener : listeners_)
+        Guarded("the close", [&] { listener->OnClose(); });
     });
   }
   return held_;
@@ -177,9 +178,10 @@ bool ExchangeLoop::Step() {
 // Times are measured from the day's first message, sent when the day started.
 bool ExchangeLoop::WaitUntilDue(int64_t time) {
   if (speed_ <= 0 || !dayStarted_ || dayOver_) return true;
-  auto due = startedAt_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double, std::milli>(
-                                  static_cast<double>(time - firstMs_) / speed_));
+  auto due =
+      startedAt_ +
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double, std::milli>(static_cast<double>(time - firstMs_) / speed_));
   if (std::chrono::steady_clock::now() >= due) return true;
   std::unique_lock<std::mutex> lock(mutex_);
   return !wake_.wait_until(lock, due, [&] { return stopping_.load() || !posted_.empty(); });

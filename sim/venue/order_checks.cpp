@@ -41,14 +41,13 @@ Refusal CheckInsert(const InsertFacts& facts) {
     return {VenueError::kNotWholeLots, "a buy must be whole lots of 100 shares"};
   }
   if (int64_t needed = buy ? facts.cashNeeded() : 0; needed > facts.available) {
-    return {VenueError::kNotEnoughCash, "not enough cash: the order needs " +
-                                            CentsText(needed) + ", " +
-                                            CentsText(facts.available) + " is available"};
+    return {VenueError::kNotEnoughCash, "not enough cash: the order needs " + CentsText(needed) +
+                                            ", " + CentsText(facts.available) + " is available"};
   }
   if (!buy && facts.quantity > facts.sellable) {
-    return {VenueError::kNotEnoughPosition, "not enough shares: " +
-                                                std::to_string(facts.quantity) + " to sell, " +
-                                                std::to_string(facts.sellable) + " available"};
+    return {VenueError::kNotEnoughPosition, "not enough shares: " + std::to_string(facts.quantity) +
+                                                " to sell, " + std::to_string(facts.sellable) +
+                                                " available"};
   }
   return {};
 }

@@ -45,8 +45,8 @@ struct InsertFacts {
   int64_t quantity = 0;
   // What a buy would hold back; asked only once price and quantity passed.
   std::function<int64_t()> cashNeeded;
-  int64_t available = 0;   // cash not held back
-  int64_t sellable = 0;    // shares not promised to resting sells
+  int64_t available = 0;  // cash not held back
+  int64_t sellable = 0;   // shares not promised to resting sells
 };
 
 struct Refusal {

@@ -84,7 +84,7 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
                    const std::string& price, int64_t quantity) {
   if (!loggedIn_) {
     return Answer(&ItgCallbacks::onInsert, reqId, VenueError::kNotLoggedIn, "not logged in",
-                      security.c_str(), "", "", Narrow(side), 0.0, Narrow(quantity));
+                  security.c_str(), "", "", Narrow(side), 0.0, Narrow(quantity));
   }
   Order order;
   order.code =
@@ -126,8 +126,8 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   orderByCode_[placed.code] = index;
   if (placed.status == LIBITG_STATUS_REJECTED) {
     Answer(&ItgCallbacks::onInsert, reqId, placed.errorId, placed.message.c_str(),
-               placed.security.c_str(), placed.code.c_str(), "", placed.side, Price(placed.price),
-               Narrow(placed.quantity));
+           placed.security.c_str(), placed.code.c_str(), "", placed.side, Price(placed.price),
+           Narrow(placed.quantity));
     return ReportOrder(placed, reqId, LIBITG_REPORT_NOTICE);
   }
   if (placed.buy) {
@@ -138,7 +138,7 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   }
   placed.message = "accepted";
   Answer(&ItgCallbacks::onInsert, reqId, 0, placed.message.c_str(), placed.security.c_str(),
-             placed.code.c_str(), "", placed.side, Price(placed.price), Narrow(placed.quantity));
+         placed.code.c_str(), "", placed.side, Price(placed.price), Narrow(placed.quantity));
   ReportOrder(placed, reqId, LIBITG_REPORT_NOTICE);
   resting_.push_back(index);
   TakeBook(index);
@@ -214,9 +214,9 @@ void Venue::QueryOrders(int32_t reqId) {
   const char* noOrder = settings_.decimalCodes ? "0" : "";
   if (!loggedIn_ || orders_.empty()) {
     Answer(&ItgCallbacks::onOrder, reqId,
-               loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-               loggedIn_ ? "no orders" : "not logged in", "", noOrder, "", 0, 0.0, 0, 0.0, 0,
-               LIBITG_STATUS_NONE, "", LIBITG_REPORT_LAST_ROW);
+           loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
+           loggedIn_ ? "no orders" : "not logged in", "", noOrder, "", 0, 0.0, 0, 0.0, 0,
+           LIBITG_STATUS_NONE, "", LIBITG_REPORT_LAST_ROW);
     return;
   }
   for (size_t i = 0; i < orders_.size(); ++i) {
@@ -228,9 +228,9 @@ void Venue::QueryMatches(int32_t reqId) {
   const char* noOrder = settings_.decimalCodes ? "0" : "";
   if (!loggedIn_ || matches_.empty()) {
     Answer(&ItgCallbacks::onMatch, reqId,
-               loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-               loggedIn_ ? "no matches" : "not logged in", "", noOrder, "", "", 0, 0.0, 0, "",
-               LIBITG_REPORT_LAST_ROW);
+           loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
+           loggedIn_ ? "no matches" : "not logged in", "", noOrder, "", "", 0, 0.0, 0, "",
+           LIBITG_REPORT_LAST_ROW);
     return;
   }
   for (size_t i = 0; i < matches_.size(); ++i) {
@@ -242,42 +242,42 @@ void Venue::QueryPositions(int32_t reqId) {
   std::vector<std::pair<std::string, int64_t>> rows = account_.Positions();
   if (!loggedIn_ || rows.empty()) {
     return Answer(&ItgCallbacks::onPosition, reqId,
-                      loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
-                      loggedIn_ ? "no positions" : "not logged in", "", 0, LIBITG_REPORT_LAST_ROW);
+                  loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
+                  loggedIn_ ? "no positions" : "not logged in", "", 0, LIBITG_REPORT_LAST_ROW);
   }
   for (size_t i = 0; i < rows.size(); ++i) {
     Answer(&ItgCallbacks::onPosition, reqId, 0, "", rows[i].first.c_str(), Narrow(rows[i].second),
-               i + 1 == rows.size() ? LIBITG_REPORT_LAST_ROW : 0);
+           i + 1 == rows.size() ? LIBITG_REPORT_LAST_ROW : 0);
   }
 }
 
 void Venue::QueryBalance(int32_t reqId) {
   if (!loggedIn_) {
     return Answer(&ItgCallbacks::onBalance, reqId, VenueError::kNotLoggedIn, "not logged in", "CNY",
-                      "0.00", "0.00");
+                  "0.00", "0.00");
   }
   int64_t total = account_.Total([this](const std::string& code) {
     const Market& market = markets_[code];
     return market.mark != 0 ? market.mark : market.previousClose;
   });
   Answer(&ItgCallbacks::onBalance, reqId, 0, "", "CNY", CentsText(account_.Available()).c_str(),
-             CentsText(total).c_str());
+         CentsText(total).c_str());
 }
 
 void Venue::ReportOrder(const Order& order, int32_t reqId, int32_t kind) {
   double averagePrice =
       order.traded == 0 ? 0.0 : static_cast<double>(order.tradedAmount) / order.traded / 100.0;
   Answer(&ItgCallbacks::onOrder, reqId, kind == LIBITG_REPORT_NOTICE ? order.errorId : 0,
-             order.message.c_str(), order.security.c_str(), order.code.c_str(), "", order.side,
-             Price(order.price), Narrow(order.quantity), averagePrice, Narrow(order.traded),
-             order.status, order.time.c_str(), kind);
+         order.message.c_str(), order.security.c_str(), order.code.c_str(), "", order.side,
+         Price(order.price), Narrow(order.quantity), averagePrice, Narrow(order.traded),
+         order.status, order.time.c_str(), kind);
 }
 
 void Venue::ReportMatch(const Match& match, int32_t reqId, int32_t kind) {
   const Order& order = orders_[match.order];
   Answer(&ItgCallbacks::onMatch, reqId, 0, "", order.security.c_str(), order.code.c_str(), "",
-             match.id.c_str(), order.side, Price(match.price), Narrow(match.quantity),
-             match.time.c_str(), kind);
+         match.id.c_str(), order.side, Price(match.price), Narrow(match.quantity),
+         match.time.c_str(), kind);
 }
 
 }  // namespace sim

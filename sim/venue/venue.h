@@ -193,11 +193,14 @@ void Venue::Answer(Function* ItgCallbacks::*which, Arguments... arguments) {
     return CallClient(callbacks_.*which, arguments...);
   }
   // The table in use when the report arrives is the one it reaches.
-  line_->Later(reportDelayMs_, [this, which, kept = std::make_tuple(venue_detail::Keep(arguments)...)] {
-    std::apply(
-        [&](const auto&... values) { CallClient(callbacks_.*which, venue_detail::Pass(values)...); },
-        kept);
-  });
+  line_->Later(reportDelayMs_,
+               [this, which, kept = std::make_tuple(venue_detail::Keep(arguments)...)] {
+                 std::apply(
+                     [&](const auto&... values) {
+                       CallClient(callbacks_.*which, venue_detail::Pass(values)...);
+                     },
+                     kept);
+               });
 }
 
 }  // namespace sim

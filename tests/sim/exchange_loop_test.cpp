@@ -122,8 +122,8 @@ class Client {
             [](int32_t reqId, int32_t result, const char* text) {
               current_->Add(Format("unsubscribe %d %d %s", reqId, result, text));
             },
-            [](int32_t reqId, int64_t sequence, int64_t time, const char* type,
-               const char* payload, int32_t length) {
+            [](int32_t reqId, int64_t sequence, int64_t time, const char* type, const char* payload,
+               int32_t length) {
               current_->OnData(reqId, sequence, time, type, std::string_view(payload, length));
             }};
   }
@@ -147,45 +147,44 @@ class Client {
   }
 
   static ItgCallbacks ItgTable() {
-    return {
-        [](int32_t, int32_t status, const char* message) {
-          current_->Add(Format("login %d %s", status, message));
-        },
-        [](int32_t reqId, int32_t error, const char* message, const char* code,
-           const char* orderCode, const char*, int32_t side, double price, int32_t quantity,
-           double tradedPrice, int32_t traded, char status, const char* time, int32_t kind) {
-          current_->Add(Format("order %d %d [%s] %s %s side%d %.2fx%d traded %.4fx%d %c %s k%d",
-                               reqId, error, message, code, orderCode, side, price, quantity,
-                               tradedPrice, traded, status, time, kind));
-        },
-        [](int32_t reqId, int32_t error, const char*, const char* code, const char* orderCode,
-           const char*, const char* matchId, int32_t side, double price, int32_t quantity,
-           const char* time, int32_t kind) {
-          current_->Add(Format("match %d %d %s %s %s side%d %.2fx%d %s k%d", reqId, error, code,
-                               orderCode, matchId, side, price, quantity, time, kind));
-          if (kind == LIBITG_REPORT_NOTICE) {
-            current_->holdings_[code] += side == LIBITG_SIDE_BUY ? quantity : -quantity;
-          }
-        },
-        [](int32_t reqId, int32_t error, const char* message, const char* code, int32_t position,
-           int32_t last) {
-          current_->Add(
-              Format("position %d %d [%s] %s %d last%d", reqId, error, message, code, position, last));
-        },
-        [](int32_t reqId, int32_t error, const char* message, const char* code,
-           const char* orderCode, const char*, int32_t side, double price, int32_t quantity) {
-          current_->Add(Format("insert %d %d [%s] %s %s side%d %.2fx%d", reqId, error, message,
-                               code, orderCode, side, price, quantity));
-          if (current_->answered) current_->answered(*current_, reqId, orderCode);
-        },
-        [](int32_t reqId, int32_t error, const char* message) {
-          current_->Add(Format("cancel %d %d [%s]", reqId, error, message));
-        },
-        [](int32_t reqId, int32_t error, const char* message, const char* currency,
-           const char* available, const char* total) {
-          current_->Add(Format("balance %d %d [%s] %s %s %s", reqId, error, message, currency,
-                               available, total));
-        }};
+    return {[](int32_t, int32_t status, const char* message) {
+              current_->Add(Format("login %d %s", status, message));
+            },
+            [](int32_t reqId, int32_t error, const char* message, const char* code,
+               const char* orderCode, const char*, int32_t side, double price, int32_t quantity,
+               double tradedPrice, int32_t traded, char status, const char* time, int32_t kind) {
+              current_->Add(Format("order %d %d [%s] %s %s side%d %.2fx%d traded %.4fx%d %c %s k%d",
+                                   reqId, error, message, code, orderCode, side, price, quantity,
+                                   tradedPrice, traded, status, time, kind));
+            },
+            [](int32_t reqId, int32_t error, const char*, const char* code, const char* orderCode,
+               const char*, const char* matchId, int32_t side, double price, int32_t quantity,
+               const char* time, int32_t kind) {
+              current_->Add(Format("match %d %d %s %s %s side%d %.2fx%d %s k%d", reqId, error, code,
+                                   orderCode, matchId, side, price, quantity, time, kind));
+              if (kind == LIBITG_REPORT_NOTICE) {
+                current_->holdings_[code] += side == LIBITG_SIDE_BUY ? quantity : -quantity;
+              }
+            },
+            [](int32_t reqId, int32_t error, const char* message, const char* code,
+               int32_t position, int32_t last) {
+              current_->Add(Format("position %d %d [%s] %s %d last%d", reqId, error, message, code,
+                                   position, last));
+            },
+            [](int32_t reqId, int32_t error, const char* message, const char* code,
+               const char* orderCode, const char*, int32_t side, double price, int32_t quantity) {
+              current_->Add(Format("insert %d %d [%s] %s %s side%d %.2fx%d", reqId, error, message,
+                                   code, orderCode, side, price, quantity));
+              if (current_->answered) current_->answered(*current_, reqId, orderCode);
+            },
+            [](int32_t reqId, int32_t error, const char* message) {
+              current_->Add(Format("cancel %d %d [%s]", reqId, error, message));
+            },
+            [](int32_t reqId, int32_t error, const char* message, const char* currency,
+               const char* available, const char* total) {
+              current_->Add(Format("balance %d %d [%s] %s %s %s", reqId, error, message, currency,
+                                   available, total));
+            }};
   }
 
   static Client* current_;
