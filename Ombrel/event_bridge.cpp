@@ -285,10 +285,8 @@ void Pause() {
 #endif
 }
 
-// Hands the blocks of delivered events back, then waits for events and
-// moves all of them into `batch`. False once the dispatcher is to end.
-// The dispatcher's wait before it sleeps: spin while spinning has paid, then
-// yield the core a few times, then sleep.
+// The dispatcher's wait before it sleeps: a spin and a few yields while the
+// cores are not busy (see kSpin), else none.
 class Waiter {
  public:
   // Returns with an event pending, or when the dispatcher is to sleep.
@@ -329,6 +327,8 @@ class Waiter {
   long preemptionsAtStart_ = Preemptions();
 };
 
+// Hands the blocks of delivered events back, then waits for events and
+// moves all of them into `batch`. False once the dispatcher is to end.
 bool TakeEvents(Waiter& waiter, std::vector<EventBlock*>& batch, std::vector<EventBlock*>& spent) {
   EventQueue& queue = Queue();
   waiter.AwaitPending(queue);

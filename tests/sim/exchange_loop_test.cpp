@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdarg>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -21,18 +20,11 @@
 #include "quote.pb.h"
 #include "quote_messages.h"
 #include "sim_days.h"
+#include "text_format.h"
 
 namespace {
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
-  va_end(arguments);
-  return text;
-}
+using testing_support::Format;
 
 // A client of both stand-ins' interfaces that writes every callback as one
 // line and runs `react` on the exchange's thread after each market message.

@@ -7,14 +7,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "quote.pb.h"
 #include "quote_messages.h"
+#include "text_format.h"
 
 namespace {
 
@@ -23,15 +22,7 @@ using sim::VenueError;
 
 std::vector<std::string> g_reports;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
-  va_end(arguments);
-  return text;
-}
+using testing_support::Format;
 
 // Order codes are "S5-<n>" (stem 5) and match ids "M5-<n>"; prices as %.2f.
 ItgCallbacks Recorder() {
