@@ -2,11 +2,12 @@
 // paper trading against the simulated exchange of the stand-ins (or against
 // whatever libitg.so / libquote.so come first on LD_LIBRARY_PATH).
 //
-// It subscribes to three stocks, buys 1000 shares at the best ask when a fast
-// average of the mid price rises above a slow one and sells the position at
-// the best bid when it falls below, one order at a time per stock. When the
-// market falls quiet (the simulated day is over) or after a minute it queries
-// its positions and capital and prints a summary.
+// It subscribes to three stocks, buys up to 1000 shares at the best ask when
+// a fast average of the mid price rises above a slow one and sells at the
+// best bid when it falls below, one order at a time per stock. Shares settle
+// the next day (T+1), so it sells only what it held when the day began. When
+// the market falls quiet (the simulated day is over) or after a minute it
+// queries its positions and capital and prints a summary.
 //
 // Every callback runs on a library's thread; the strategy places its orders
 // from inside them, and the main thread only waits and prints.
@@ -31,6 +32,7 @@ constexpr double kFast = 0.3, kSlow = 0.05, kBand = 0.0005;
 struct Stock {
   double fast = 0, slow = 0;
   int position = 0;
+  int sellable = 0;  // held when the day began, less what was sold since
   bool pending = false;  // an order is working; wait for its end
 };
 
@@ -57,17 +59,19 @@ class Strategy : public Corvane::ZR_QuantSpi {
     stock.fast = first ? mid : stock.fast + kFast * (mid - stock.fast);
     stock.slow = first ? mid : stock.slow + kSlow * (mid - stock.slow);
     if (stock.pending) return;
-    if (stock.position == 0 && stock.fast > stock.slow * (1 + kBand)) {
-      Place(market->szCode, 1, ask, kLot, stock);
-    } else if (stock.position > 0 && stock.fast < stock.slow * (1 - kBand)) {
-      Place(market->szCode, 2, bid, stock.position, stock);
+    if (stock.position < kLot && stock.fast > stock.slow * (1 + kBand)) {
+      Place(market->szCode, 1, ask, (kLot - stock.position) / 100 * 100, stock);
+    } else if (stock.sellable > 0 && stock.fast < stock.slow * (1 - kBand)) {
+      Place(market->szCode, 2, bid, stock.sellable, stock);
     }
   }
 
   void OnRtnOrderMatchNotice(Corvane::TD_RtnOrderMatchNotice* match) override {
     std::lock_guard<std::mutex> hold(lock_);
     const bool buy = match->nTradeType == 1;
-    stocks_[match->szContractCode].position += buy ? match->nMatchVol : -match->nMatchVol;
+    Stock& stock = stocks_[match->szContractCode];
+    stock.position += buy ? match->nMatchVol : -match->nMatchVol;
+    if (!buy) stock.sellable -= match->nMatchVol;
     ++fills_;
     std::printf("%s %s %s %d @ %.2f (order %lld)\n", match->szMatchTime, buy ? "bought" : "sold  ",
                 match->szContractCode, match->nMatchVol, match->nMatchPrice / 10000,
@@ -85,9 +89,15 @@ class Strategy : public Corvane::ZR_QuantSpi {
 
   void OnRspQryPosition(Corvane::TD_RspQryPosition* row, int, bool last) override {
     std::lock_guard<std::mutex> hold(lock_);
-    if (row->szContractCode[0] != '\0')
+    if (row->szContractCode[0] != '\0') {
+      // The first answer is what the day began with: all of it may be sold.
+      if (!started_) {
+        Stock& stock = stocks_[row->szContractCode];
+        stock.position = stock.sellable = row->nPosition;
+      }
       positions_ +=
           std::string("  ") + row->szContractCode + " " + std::to_string(row->nPosition) + "\n";
+    }
     positionsDone_ = last;
     answered_.notify_all();
   }
@@ -130,6 +140,14 @@ class Strategy : public Corvane::ZR_QuantSpi {
                 endTotal_ - startTotal_);
   }
 
+  // The day begins: later position answers are the summary's.
+  void Start() {
+    std::lock_guard<std::mutex> hold(lock_);
+    started_ = true;
+    positions_.clear();
+    positionsDone_ = false;
+  }
+
   int capitalAnswers_ = 0;
   bool positionsDone_ = false;
 
@@ -154,6 +172,7 @@ class Strategy : public Corvane::ZR_QuantSpi {
   std::optional<std::chrono::steady_clock::time_point> lastEvent_;
   int requests_ = 100, orders_ = 0, fills_ = 0;
   std::string positions_;
+  bool started_ = false;
   int startTotal_ = -1, endTotal_ = 0, available_ = 0;
 };
 
@@ -175,11 +194,14 @@ int main(int argc, char** argv) {
   Corvane::TD_ReqQryAccountMaxEntrustCount capital;
   capital.nReqID = 1;
   api->reqQryAccountMaxEntrustCount(&capital);
-  strategy.Await([](const Strategy& s) { return s.capitalAnswers_ == 1; });
+  Corvane::TD_ReqQryPosition positions;
+  positions.nReqID = 0;
+  api->reqQryPosition(&positions);
+  strategy.Await([](const Strategy& s) { return s.capitalAnswers_ == 1 && s.positionsDone_; });
+  strategy.Start();
   api->ReqSubQuote(2, 1, 0, kCodes, 3, "", "");
   strategy.WaitForTheClose();
 
-  Corvane::TD_ReqQryPosition positions;
   positions.nReqID = 3;
   api->reqQryPosition(&positions);
   capital.nReqID = 4;

@@ -1,12 +1,15 @@
 """paper_strategy: a small trend-following strategy on Ombrel, paper trading
 against the simulated exchange of the stand-ins.
 
-It subscribes to three stocks, buys 1000 shares at the best ask when a fast
-average of the mid price rises above a slow one, and sells the position at the
-best bid when it falls below, one order at a time per stock. When the market
-falls quiet (the simulated day is over), or after a minute, it queries its
-positions and capital, prints a summary and, where matplotlib is installed,
-draws the prices with its buys and sells into paper_strategy.png.
+It subscribes to three stocks, buys up to 1000 shares at the best ask when a
+fast average of the mid price rises above a slow one, and sells at the best
+bid when it falls below, one order at a time per stock. Shares settle the
+next day (T+1), so it sells only what it held when the day began; what it
+buys today it may sell tomorrow. When the market falls quiet (the simulated
+day is over), or after a minute, it queries its positions and capital,
+prints a summary (with the day's fees when the simulated venue writes an
+account report) and, where matplotlib is installed, draws the prices with its
+buys and sells into paper_strategy.png.
 
 Events are delivered in lockstep with the simulated exchange, so a run gives
 the same trades every time. Run it with scripts/demo, which shortens the
@@ -15,6 +18,7 @@ simulated day, or by hand:
     PYTHONPATH=build/Ombrel /usr/bin/python3 examples/paper_strategy.py
 """
 
+import json
 import os
 import sys
 import threading
@@ -32,6 +36,7 @@ class Stock:
     def __init__(self):
         self.fast = self.slow = None
         self.position = 0
+        self.sellable = 0  # held when the day began, less what was sold since
         self.pending = False  # an order is working; wait for its end
         self.prices = []  # (time of day in hours, mid price)
         self.fills = []  # (time of day in hours, price, "buy" or "sell")
@@ -85,10 +90,10 @@ class Strategy(Ombrel.QuantCallBack):
         stock.slow += SLOW * (mid - stock.slow)
         if stock.pending:
             return
-        if stock.position == 0 and stock.fast > stock.slow * (1 + BAND):
-            self.place(book["szCode"], 1, ask, LOT, stock)
-        elif stock.position > 0 and stock.fast < stock.slow * (1 - BAND):
-            self.place(book["szCode"], 2, bid, stock.position, stock)
+        if stock.position < LOT and stock.fast > stock.slow * (1 + BAND):
+            self.place(book["szCode"], 1, ask, (LOT - stock.position) // 100 * 100, stock)
+        elif stock.sellable > 0 and stock.fast < stock.slow * (1 - BAND):
+            self.place(book["szCode"], 2, bid, stock.sellable, stock)
 
     def place(self, code, trade_type, price, volume, stock):
         self.next_request += 1
@@ -104,6 +109,8 @@ class Strategy(Ombrel.QuantCallBack):
         stock = self.stocks.setdefault(match["szContractCode"], Stock())
         buy = match["nTradeType"] == 1
         stock.position += match["nMatchVol"] if buy else -match["nMatchVol"]
+        if not buy:
+            stock.sellable -= match["nMatchVol"]
         price = match["nMatchPrice"] / 10000
         stock.fills.append((hours(match["szMatchTime"]), price, "buy" if buy else "sell"))
         self.fill_count += 1
@@ -173,6 +180,17 @@ def draw(strategy, path):
     print(f"chart: {os.path.abspath(path)}")
 
 
+def print_fees(report_path):
+    """The day's fees, from the account report the simulated venue writes at
+    the close (paper trading only: a broker reports fees its own way)."""
+    if not report_path or not os.path.exists(report_path):
+        return
+    with open(report_path) as report:
+        fees = json.load(report)["fees"]
+    print(f"fees: {fees['total']:.2f} (commission {fees['commission']:.2f}, stamp duty "
+          f"{fees['stamp_duty']:.2f}, transfer fee {fees['transfer_fee']:.2f})")
+
+
 def main():
     user, password = (sys.argv[1], sys.argv[2]) if len(sys.argv) == 3 else ("demo", "demo")
     # The simulated exchange waits for each event's handler, so the orders a
@@ -184,9 +202,15 @@ def main():
     Ombrel.ZR_QuantApi_Python36.Init()
     api.Login(user, password)
     Ombrel.PyQuantApi.QryAccountMaxEntrustCount({"nReqId": 1})
-    if not strategy.await_answers(lambda: len(strategy.capital) == 1):
+    Ombrel.PyQuantApi.QryPosition({"nReqId": 0})
+    if not strategy.await_answers(lambda: len(strategy.capital) == 1 and strategy.positions_done):
         print("no answer from the trade gateway")
         return 1
+    # What the account held when the day began may be sold today.
+    for code, quantity in strategy.positions.items():
+        stock = strategy.stocks.setdefault(code, Stock())
+        stock.position = stock.sellable = quantity
+    strategy.positions, strategy.positions_done = {}, False
     Ombrel.PyQuantApi.ReqSubQuote(2, ["market"], [], CODES, "", "")
     strategy.wait_for_the_close()
 
@@ -201,6 +225,7 @@ def main():
     if not strategy.positions:
         print("  none")
     print(f"capital: {end[0]} available, {end[1]} total; profit and loss {end[1] - start}")
+    print_fees(os.environ.get("VELTRANE_SIM_ACCOUNT_REPORT"))
     draw(strategy, "paper_strategy.png")
     return 0
 

@@ -28,6 +28,12 @@ std::vector<std::string> CodesOf(const std::vector<Instrument>& instruments) {
   return codes;
 }
 
+VenueMarket VenueMarketOf(const SourceSettings& source) {
+  // A tape's instruments are known from its snapshots only.
+  return {source.tapePath.empty() ? source.market.instruments : std::vector<Instrument>{},
+          source.market.sessions, source.market.rules, source.market.suspensions};
+}
+
 }  // namespace
 
 SimulatedExchange::SimulatedExchange(ExchangeSettings settings, std::string settingsError)
@@ -44,12 +50,7 @@ SimulatedExchange::SimulatedExchange(ExchangeSettings settings, std::string sett
       // A tape may hold any code, so only the generated market can say no.
       feed_(CodesOf(settings_.source.market.instruments), !settings_.source.tapePath.empty(),
             settings_.latency.feedMs, loop_),
-      // A tape's instruments are known from its snapshots only.
-      venue_(settings_.venue,
-             settings_.source.tapePath.empty() ? settings_.source.market.instruments
-                                               : std::vector<Instrument>{},
-             MillisecondsSinceMidnight(),
-             ExchangeTime(settings_.source.market.sessions.front().start)) {
+      venue_(settings_.venue, VenueMarketOf(settings_.source), MillisecondsSinceMidnight()) {
   venue_.SetClientLine(&loop_, settings_.latency.reportMs);
   // The feed first: a message reaches its subscribers before the venue acts on it.
   loop_.AddListener(&feed_);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "regular_file.h"
@@ -22,7 +23,13 @@ constexpr const char* kNames[] = {
     "VELTRANE_SIM_SPEED",        "VELTRANE_SIM_USER",        "VELTRANE_SIM_PASSWORD",
     "VELTRANE_SIM_CAPITAL",      "VELTRANE_SIM_ORDER_CODES", "VELTRANE_SIM_COMMISSION_BP",
     "VELTRANE_SIM_STAMP_DUTY_BP", "VELTRANE_SIM_FEED_LATENCY_MS", "VELTRANE_SIM_ORDER_LATENCY_MS",
-    "VELTRANE_SIM_REPORT_LATENCY_MS"};
+    "VELTRANE_SIM_REPORT_LATENCY_MS", "VELTRANE_SIM_MIN_COMMISSION", "VELTRANE_SIM_TRANSFER_FEE_BP",
+    "VELTRANE_SIM_POSITIONS",    "VELTRANE_SIM_ACCOUNT_REPORT", "VELTRANE_SIM_ACCOUNT_START",
+    "VELTRANE_SIM_SUSPENDED",    "VELTRANE_SIM_BOARD_RULES"};
+// An account report of a day of many thousands of orders is still far below.
+constexpr size_t kLargestAccountStart = 256 << 20;
+constexpr int64_t kLargestCapital = 10000000000000;  // cents
+constexpr int64_t kLargestPosition = 10000000000;    // shares
 
 std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t\r");
@@ -124,16 +131,192 @@ bool ParseBasisPoints(const std::string& text, int64_t& ppm) {
   return ParseCents(text, ppm) && ppm <= 1000000;
 }
 
+// "10.6353" with at most `decimals` decimals -> 106353 (decimals 4).
+bool ParseFixed(const std::string& text, int decimals, int64_t& out) {
+  size_t point = text.find('.');
+  std::string whole = text.substr(0, point);
+  std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+  if (whole.empty() || whole.size() > 12 || fraction.size() > static_cast<size_t>(decimals) ||
+      (whole + fraction).find_first_not_of("0123456789") != std::string::npos ||
+      (point != std::string::npos && fraction.empty())) {
+    return false;
+  }
+  fraction.resize(static_cast<size_t>(decimals), '0');
+  out = std::stoll(whole + fraction);
+  return true;
+}
+
+// "600000:1000:10.5" entries: code, shares, and what a share cost in yuan
+// (up to four decimals; none: 0).
+bool ParsePositions(const std::string& text, std::vector<StartPosition>& out, std::string& why) {
+  std::vector<StartPosition> positions;
+  std::istringstream entries(text);
+  for (std::string entry; std::getline(entries, entry, ',');) {
+    entry = Trim(entry);
+    std::vector<std::string> fields;
+    std::istringstream parts(entry);
+    for (std::string field; std::getline(parts, field, ':');) fields.push_back(Trim(field));
+    StartPosition position;
+    position.code = fields.empty() ? "" : fields[0].substr(0, fields[0].find('.'));
+    int64_t quantity = 0;
+    int64_t cost = 0;  // ten-thousandths of a yuan a share
+    if (fields.size() < 2 || fields.size() > 3 || position.code.size() != 6 ||
+        position.code.find_first_not_of("0123456789") != std::string::npos ||
+        !ParseFixed(fields[1], 0, quantity) || quantity < 1 || quantity > kLargestPosition ||
+        (fields.size() == 3 && (!ParseFixed(fields[2], 4, cost) || cost > 10000000000LL))) {
+      why = "'" + entry + "' is not CODE:QUANTITY[:COST], whole shares and yuan a share";
+      return false;
+    }
+    position.quantity = quantity;
+    position.cost = static_cast<int64_t>((static_cast<__int128>(cost) * quantity + 50) / 100);
+    positions.push_back(std::move(position));
+  }
+  if (positions.empty()) {
+    why = "no positions";
+    return false;
+  }
+  out = std::move(positions);
+  return true;
+}
+
+// Cash and positions from an account report: its "cash" and its
+// "positions" with their "code", "quantity" and "cost".
+bool ReadAccountStart(const std::string& path, VenueSettings& venue, std::string& why) {
+  std::string content;
+  if (!ReadRegularFile(path, kLargestAccountStart, content, why)) return false;
+  nlohmann::json report = nlohmann::json::parse(content, nullptr, false);
+  auto yuan = [](const nlohmann::json& value, int64_t& cents) {
+    if (!value.is_number() || value.get<double>() < 0 ||
+        value.get<double>() > static_cast<double>(kLargestCapital) / 100) {
+      return false;
+    }
+    cents = std::llround(value.get<double>() * 100);
+    return true;
+  };
+  if (!report.is_object() || !report.contains("cash") || !yuan(report["cash"], venue.capital) ||
+      !report.contains("positions") || !report["positions"].is_array()) {
+    why = path + ": not an account report with \"cash\" and \"positions\"";
+    return false;
+  }
+  venue.positions.clear();
+  for (const nlohmann::json& row : report["positions"]) {
+    StartPosition position;
+    bool good = row.is_object() && row.contains("code") && row["code"].is_string() &&
+                row.contains("quantity") && row["quantity"].is_number_integer();
+    if (good) {
+      position.code = row["code"].get<std::string>();
+      position.quantity = row["quantity"].get<int64_t>();
+      good = position.code.size() == 6 &&
+             position.code.find_first_not_of("0123456789") == std::string::npos &&
+             position.quantity > 0 && position.quantity <= kLargestPosition &&
+             (!row.contains("cost") || yuan(row["cost"], position.cost));
+    }
+    if (!good) {
+      why = path + ": a position is not {\"code\", \"quantity\", \"cost\"}";
+      return false;
+    }
+    venue.positions.push_back(std::move(position));
+  }
+  return true;
+}
+
+// "CODE[@HHMM]" entries: suspended for the day, or from that time.
+bool ParseSuspensions(const std::string& text, std::vector<Suspension>& out) {
+  std::vector<Suspension> suspensions;
+  std::istringstream entries(text);
+  for (std::string entry; std::getline(entries, entry, ',');) {
+    entry = Trim(entry);
+    Suspension suspension;
+    size_t at = entry.find('@');
+    suspension.code = Trim(entry.substr(0, at));
+    if (suspension.code.size() != 6 ||
+        suspension.code.find_first_not_of("0123456789") != std::string::npos ||
+        (at != std::string::npos && !ParseClock(Trim(entry.substr(at + 1)), suspension.fromMs))) {
+      return false;
+    }
+    suspensions.push_back(std::move(suspension));
+  }
+  if (suspensions.empty()) return false;
+  out = std::move(suspensions);
+  return true;
+}
+
+// "star.max_quantity=50000,sh_main.st_limit_pct=5": figures of the boards'
+// rules, whole numbers.
+bool ParseBoardRules(const std::string& text, RuleBook& rules, std::string& why) {
+  std::istringstream entries(text);
+  for (std::string entry; std::getline(entries, entry, ',');) {
+    entry = Trim(entry);
+    size_t dot = entry.find('.');
+    size_t equals = entry.find('=');
+    Board board{};
+    double number = 0;
+    if (dot == std::string::npos || equals == std::string::npos || equals < dot ||
+        !BoardOfKey(entry.substr(0, dot), board) ||
+        !ParseNumber(Trim(entry.substr(equals + 1)), 0, 1e9, number) ||
+        number != std::floor(number)) {
+      why = "'" + entry + "' is not BOARD.FIELD=WHOLE_NUMBER with a board of sh_main, star, " +
+            "sz_main, chinext";
+      return false;
+    }
+    std::string field = Trim(entry.substr(dot + 1, equals - dot - 1));
+    auto value = static_cast<int64_t>(number);
+    BoardRules& board_rules = rules.Of(board);
+    bool known = false;
+#define SIM_SET_BOARD_FIELD(member, key) \
+  if (field == key) {                    \
+    board_rules.member = value;          \
+    known = true;                        \
+  }
+    SIM_BOARD_RULE_FIELDS(SIM_SET_BOARD_FIELD)
+#undef SIM_SET_BOARD_FIELD
+    if (!known) {
+      why = "'" + entry + "' names no field of a board's rules";
+      return false;
+    }
+  }
+  for (size_t i = 0; i < kBoardCount; ++i) {
+    const BoardRules& board = rules.boards[i];
+    if (board.limitPct < 1 || board.limitPct > 99 || board.stLimitPct < 1 ||
+        board.stLimitPct > 99 || board.minimum < 1 || board.step < 1 ||
+        board.maxQuantity < board.minimum || board.cagePct > 99) {
+      why = std::string("the rules of ") + BoardKey(static_cast<Board>(i)) +
+            " want bands from 1 to 99 %, a minimum and step of at least 1, a largest order " +
+            "not below the minimum and a cage below 100 %";
+      return false;
+    }
+  }
+  return true;
+}
+
 template <class Given, class Complain>
 void LoadVenueSettings(const Given& given, const Complain& complain, VenueSettings& venue) {
   std::string value;
   given("VELTRANE_SIM_USER", venue.user);
   given("VELTRANE_SIM_PASSWORD", venue.password);
   if (given("VELTRANE_SIM_CAPITAL", value) &&
-      (!ParseCents(value, venue.capital) || venue.capital <= 0 || venue.capital > 10000000000000)) {
+      (!ParseCents(value, venue.capital) || venue.capital > kLargestCapital)) {
     complain("VELTRANE_SIM_CAPITAL", value,
-             "expected yuan with at most two decimals, above 0 and up to 100000000000");
+             "expected yuan with at most two decimals, from 0 to 100000000000");
   }
+  if (given("VELTRANE_SIM_POSITIONS", value)) {
+    std::string why;
+    if (!ParsePositions(value, venue.positions, why)) {
+      complain("VELTRANE_SIM_POSITIONS", value, why.c_str());
+    }
+  }
+  if (given("VELTRANE_SIM_ACCOUNT_START", value)) {
+    std::string why;
+    std::string other;
+    if (given("VELTRANE_SIM_CAPITAL", other) || given("VELTRANE_SIM_POSITIONS", other)) {
+      complain("VELTRANE_SIM_ACCOUNT_START", value,
+               "sets cash and positions, so neither VELTRANE_SIM_CAPITAL nor "
+               "VELTRANE_SIM_POSITIONS may be set beside it");
+    } else if (!ReadAccountStart(value, venue, why)) {
+      complain("VELTRANE_SIM_ACCOUNT_START", value, why.c_str());
+    }
+  }
+  given("VELTRANE_SIM_ACCOUNT_REPORT", venue.reportPath);
   if (given("VELTRANE_SIM_ORDER_CODES", value)) {
     if (value == "text" || value == "decimal") {
       venue.decimalCodes = value == "decimal";
@@ -143,11 +326,17 @@ void LoadVenueSettings(const Given& given, const Complain& complain, VenueSettin
   }
   const std::pair<const char*, int64_t*> rates[] = {
       {"VELTRANE_SIM_COMMISSION_BP", &venue.fees.commissionPpm},
-      {"VELTRANE_SIM_STAMP_DUTY_BP", &venue.fees.stampDutyPpm}};
+      {"VELTRANE_SIM_STAMP_DUTY_BP", &venue.fees.stampDutyPpm},
+      {"VELTRANE_SIM_TRANSFER_FEE_BP", &venue.fees.transferPpm}};
   for (const auto& [name, ppm] : rates) {
     if (given(name, value) && !ParseBasisPoints(value, *ppm)) {
       complain(name, value, "expected basis points with at most two decimals, up to 10000");
     }
+  }
+  if (given("VELTRANE_SIM_MIN_COMMISSION", value) &&
+      (!ParseCents(value, venue.fees.minCommission) || venue.fees.minCommission > 100000000)) {
+    complain("VELTRANE_SIM_MIN_COMMISSION", value,
+             "expected yuan with at most two decimals, up to 1000000");
   }
 }
 
@@ -190,6 +379,16 @@ bool LoadExchangeSettings(const SettingLookup& lookup, ExchangeSettings& setting
   if (given("VELTRANE_SIM_SESSIONS", value) && !ParseSessions(value, settings.source.market.sessions)) {
     complain("VELTRANE_SIM_SESSIONS", value,
              "expected ascending HHMM[SS]-HHMM[SS] ranges separated by commas");
+  }
+  if (given("VELTRANE_SIM_SUSPENDED", value) &&
+      !ParseSuspensions(value, settings.source.market.suspensions)) {
+    complain("VELTRANE_SIM_SUSPENDED", value, "expected CODE[@HHMM] entries separated by commas");
+  }
+  if (given("VELTRANE_SIM_BOARD_RULES", value)) {
+    std::string why;
+    if (!ParseBoardRules(value, settings.source.market.rules, why)) {
+      complain("VELTRANE_SIM_BOARD_RULES", value, why.c_str());
+    }
   }
   double number = 0;
   if (given("VELTRANE_SIM_SNAPSHOT_MS", value)) {

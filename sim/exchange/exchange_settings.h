@@ -8,7 +8,11 @@
 //                             a regular file of at most 1 MiB
 //   VELTRANE_SIM_TAPE         a tape to replay instead of generating a market
 //   VELTRANE_SIM_SEED         the generator's seed (default 1)
-//   VELTRANE_SIM_INSTRUMENTS  CODE[.SH|.SZ][:PREVIOUS_CLOSE],... (default: six stocks)
+//   VELTRANE_SIM_INSTRUMENTS  CODE[.SH|.SZ][:PREVIOUS_CLOSE][:ST][:NEW],...
+//                             (default: six stocks)
+//   VELTRANE_SIM_BOARD_RULES  BOARD.FIELD=N,... figures of the boards' rules
+//                             (boards.h), for example star.max_quantity=50000
+//   VELTRANE_SIM_SUSPENDED    CODE[@HHMM],... suspended all day or from then
 //   VELTRANE_SIM_SESSIONS     HHMM[SS]-HHMM[SS],... (default 0930-1130,1300-1500)
 //   VELTRANE_SIM_SNAPSHOT_MS  snapshot interval in ms, 100..60000 (default 3000)
 //   VELTRANE_SIM_TRADE_RATE   mean trades per instrument and interval (default 4)
@@ -22,9 +26,17 @@
 //   VELTRANE_SIM_USER         the venue's account (default demo)
 //   VELTRANE_SIM_PASSWORD     its password (default demo)
 //   VELTRANE_SIM_CAPITAL      its cash at the start, in yuan (default 1000000)
+//   VELTRANE_SIM_POSITIONS    CODE:QUANTITY[:COST],... shares held at the start,
+//                             COST in yuan a share (default none)
+//   VELTRANE_SIM_ACCOUNT_START  an account report to take cash and positions
+//                             from, instead of the two above
+//   VELTRANE_SIM_ACCOUNT_REPORT where the account's state goes at the close
 //   VELTRANE_SIM_ORDER_CODES  "text" (login result 0) or "decimal" (1); default text
 //   VELTRANE_SIM_COMMISSION_BP  commission on both sides, basis points (default 2.5)
+//   VELTRANE_SIM_MIN_COMMISSION the least commission of an order, yuan (default 5)
 //   VELTRANE_SIM_STAMP_DUTY_BP  stamp duty on sells, basis points (default 5)
+//   VELTRANE_SIM_TRANSFER_FEE_BP  transfer fee on both sides, basis points
+//                               (default 0.1)
 
 #ifndef VELTRANE_SIM_EXCHANGE_SETTINGS_H
 #define VELTRANE_SIM_EXCHANGE_SETTINGS_H

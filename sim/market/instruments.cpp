@@ -31,10 +31,28 @@ std::string_view Trim(std::string_view text) {
 }
 
 bool ParseEntry(std::string_view entry, uint64_t seed, Instrument& out, std::string& error) {
+  const std::string whole(entry);
   std::string_view price;
+  std::string_view rest;
   if (size_t colon = entry.find(':'); colon != std::string_view::npos) {
-    price = Trim(entry.substr(colon + 1));
+    rest = entry.substr(colon + 1);
     entry = Trim(entry.substr(0, colon));
+  }
+  while (!rest.empty()) {
+    size_t colon = rest.find(':');
+    std::string_view field = Trim(rest.substr(0, colon));
+    rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    if (field == "ST" || field == "st") {
+      out.st = true;
+    } else if (field == "NEW" || field == "new") {
+      out.newListing = true;
+    } else if (price.empty() && !field.empty() && std::isdigit(static_cast<unsigned char>(field[0]))) {
+      price = field;
+    } else {
+      error = "'" + whole + "' has '" + std::string(field) +
+              "' where a previous close, ST or NEW belongs";
+      return false;
+    }
   }
   std::string_view code = entry;
   std::string_view suffix;

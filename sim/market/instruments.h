@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "boards.h"
+
 namespace sim {
 
 enum class Exchange { kShanghai, kShenzhen };
@@ -18,11 +20,14 @@ struct Instrument {
   std::string code;  // six digits, no suffix
   Exchange exchange;
   int64_t previousClose;  // cents
+  bool st = false;          // under risk warning
+  bool newListing = false;  // in its first days of trading, without limits
 };
 
-// The day's price limits: previous close ±10%, rounded half up to the tick.
-inline int64_t UpperLimit(int64_t previousClose) { return (previousClose * 11 + 5) / 10; }
-inline int64_t LowerLimit(int64_t previousClose) { return (previousClose * 9 + 5) / 10; }
+// Its board (from the code) and marks.
+inline Listing ListingOf(const Instrument& instrument) {
+  return {BoardOfCode(instrument.code), instrument.st, instrument.newListing};
+}
 
 // Shanghai codes begin with 5, 6 or 9; the rest are Shenzhen's.
 Exchange ExchangeOfCode(std::string_view code);
@@ -30,9 +35,11 @@ Exchange ExchangeOfCode(std::string_view code);
 // A few Shanghai and Shenzhen stocks at realistic prices.
 std::vector<Instrument> DefaultInstruments();
 
-// Reads "CODE[.SH|.SZ][:PRICE]" entries separated by commas, for example
-// "600000:10.52,000001.SZ". An entry without a price gets one drawn from the
-// seed. On failure returns false and says why in `error`.
+// Reads "CODE[.SH|.SZ][:PRICE][:ST][:NEW]" entries separated by commas, for
+// example "600000:10.52,000001.SZ,600203:3.10:ST,688981:NEW". An entry
+// without a price gets one drawn from the seed; ST marks a share under risk
+// warning, NEW one in its first days. On failure returns false and says why
+// in `error`.
 bool ParseInstruments(std::string_view text, uint64_t seed, std::vector<Instrument>& out,
                       std::string& error);
 

@@ -10,13 +10,34 @@ namespace sim {
 namespace {
 
 constexpr double kDailyVolatility = 0.02;
+// One instrument-day in ten trends toward a limit and reaches it, so that a
+// day now and then ends locked at limit-up or limit-down.
+constexpr double kTrendDayShare = 0.1;
+constexpr double kTrendOfBand = 1.5;
+// The move a trend day aims at when the instrument has no limit.
+constexpr double kUnlimitedTrend = 0.2;
 
 // Dearer stocks rest fewer lots at wider gaps, as on the exchanges: a level
 // holds about 3,000 currency units' worth of lots a hundred times over.
-BookShape ShapeOf(const Instrument& instrument) {
+BookShape ShapeOf(const Instrument& instrument, const RuleBook& rules) {
   int64_t price = instrument.previousClose;
   int64_t gap = price < 2000 ? 1 : price < 10000 ? 2 : price < 50000 ? 5 : 20;
-  return {LowerLimit(price), UpperLimit(price), gap, std::max<int64_t>(2, 300000 / price)};
+  PriceBand band = BandOf(ListingOf(instrument), price, rules);
+  return {band.lower, band.upper, gap, std::max<int64_t>(2, 300000 / price)};
+}
+
+// The drift per interval of the day's fair value: none on most days. Drawn
+// from a stream of its own, so the other days stay as they were.
+double TrendOf(const Instrument& instrument, const RuleBook& rules, uint64_t seed,
+               double intervals) {
+  Random random(SeedFor(seed, instrument.code + "/trend"));
+  if (!random.Chance(kTrendDayShare)) return 0;
+  const BoardRules& board = rules.Of(BoardOfCode(instrument.code));
+  double band = instrument.newListing
+                    ? kUnlimitedTrend
+                    : static_cast<double>(instrument.st ? board.stLimitPct : board.limitPct) / 100;
+  double move = std::log1p(kTrendOfBand * band);
+  return (random.Chance(0.5) ? move : -move) / intervals;
 }
 
 }  // namespace
@@ -29,16 +50,20 @@ MarketGenerator::MarketGenerator(const MarketSettings& settings) : settings_(set
   for (const Instrument& instrument : settings_.instruments) {
     Day day{instrument,
             Random(SeedFor(settings_.seed, instrument.code)),
-            ShapeOf(instrument),
+            ShapeOf(instrument, settings_.rules),
             {},
             {},
+            0,
+            0,
+            TrendOf(instrument, settings_.rules, settings_.seed, intervals),
             0,
             std::max<int64_t>(1, 30000 / instrument.previousClose)};
     day.totals.previousClose = instrument.previousClose;
     // The opening gap: a fair value within about half a percent of the close.
-    day.fair = std::clamp(
-        static_cast<double>(instrument.previousClose) * (1.0 + 0.005 * day.random.Normal()),
-        static_cast<double>(day.shape.lowerLimit), static_cast<double>(day.shape.upperLimit));
+    day.target =
+        static_cast<double>(instrument.previousClose) * (1.0 + 0.005 * day.random.Normal());
+    day.fair = std::clamp(day.target, static_cast<double>(day.shape.lowerLimit),
+                          static_cast<double>(day.shape.upperLimit));
     day.book.Open(day.random, std::llround(day.fair), day.shape);
     days_.push_back(std::move(day));
   }
@@ -60,7 +85,9 @@ bool MarketGenerator::NextInterval(std::vector<QuoteMessage>& out) {
     now_ = std::min(now_ + settings_.snapshotIntervalMs, session.end);
     tradingMsDone_ += now_ - from;
     trades_.clear();
-    for (size_t i = 0; i < days_.size(); ++i) Trade(i, from, now_);
+    for (size_t i = 0; i < days_.size(); ++i) {
+      if (!Suspended(days_[i], from)) Trade(i, from, now_);
+    }
     std::stable_sort(trades_.begin(), trades_.end(),
                      [](const PendingTrade& a, const PendingTrade& b) { return a.time < b.time; });
     for (const PendingTrade& trade : trades_) {
@@ -73,9 +100,12 @@ bool MarketGenerator::NextInterval(std::vector<QuoteMessage>& out) {
       EncodeTrade(instrument, message.time, trade.fill, trade.buy, message.payload);
     }
     for (Day& day : days_) {
-      day.fair = std::clamp(day.fair * std::exp(volatilityPerInterval_ * day.random.Normal()),
-                            static_cast<double>(day.shape.lowerLimit),
+      // A suspended instrument's book stands still: its snapshots repeat it.
+      if (Suspended(day, from)) continue;
+      day.target *= std::exp(volatilityPerInterval_ * day.random.Normal() + day.trend);
+      day.fair = std::clamp(day.target, static_cast<double>(day.shape.lowerLimit),
                             static_cast<double>(day.shape.upperLimit));
+      Lock(day);
       day.book.Evolve(day.random, std::llround(day.fair), day.shape);
     }
   }
@@ -85,6 +115,21 @@ bool MarketGenerator::NextInterval(std::vector<QuoteMessage>& out) {
     now_ = -1;
   }
   return true;
+}
+
+// A target beyond a limit locks the book there until it comes back inside.
+void MarketGenerator::Lock(Day& day) {
+  int wanted = day.target >= static_cast<double>(day.shape.upperLimit)   ? 1
+               : day.target <= static_cast<double>(day.shape.lowerLimit) ? -1
+                                                                          : 0;
+  if (wanted == day.locked) return;
+  if (day.locked != 0) day.book.Unlock(day.locked > 0, day.shape);
+  if (wanted != 0) day.book.Lock(day.random, wanted > 0, day.shape);
+  day.locked = wanted;
+}
+
+bool MarketGenerator::Suspended(const Day& day, int64_t time) const {
+  return IsSuspended(settings_.suspensions, day.instrument.code, time);
 }
 
 // Market orders of one instrument at random times strictly inside the

@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "boards.h"
 #include "instruments.h"
 #include "order_book.h"
 #include "quote_message.h"
 #include "quote_payloads.h"
 #include "random.h"
+#include "suspensions.h"
 
 namespace sim {
 
@@ -30,6 +32,8 @@ struct MarketSettings {
   std::vector<Session> sessions = {{34200000, 41400000}, {46800000, 54000000}};
   int64_t snapshotIntervalMs = 3000;
   double tradesPerInterval = 4;  // mean, per instrument
+  RuleBook rules = DefaultRules();  // the bands prices keep inside
+  std::vector<Suspension> suspensions;
 };
 
 class MarketGenerator {
@@ -51,7 +55,10 @@ class MarketGenerator {
     BookShape shape;
     OrderBook book;
     DayTotals totals;
-    double fair;  // cents; where the price is drawn to
+    double target;  // cents; where buyers and sellers would take the price
+    double fair;    // the target inside the limits: where the price is drawn to
+    double trend;   // the target's drift per interval, as a log
+    int locked;     // +1 at limit-up, -1 at limit-down, else 0
     int64_t tradeLots;
   };
   struct PendingTrade {
@@ -61,6 +68,8 @@ class MarketGenerator {
     bool buy;
   };
 
+  bool Suspended(const Day& day, int64_t time) const;
+  void Lock(Day& day);
   void Trade(size_t index, int64_t from, int64_t to);
   void Snapshot(Day& day, int64_t time, std::vector<QuoteMessage>& out);
 

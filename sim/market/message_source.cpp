@@ -55,13 +55,37 @@ class TapeSource : public MessageSource {
   std::string problem_;
 };
 
+// A tape's trades of an instrument suspended by the settings are left out:
+// a suspended instrument does not trade.
+class SuspendedTrades : public MessageSource {
+ public:
+  SuspendedTrades(std::unique_ptr<MessageSource> inner, std::vector<Suspension> suspensions)
+      : inner_(std::move(inner)), suspensions_(std::move(suspensions)) {}
+
+  const QuoteMessage* Next() override {
+    const QuoteMessage* message = inner_->Next();
+    while (message != nullptr && message->kind == kTrades &&
+           IsSuspended(suspensions_, message->code, MillisecondsOfDay(message->time))) {
+      message = inner_->Next();
+    }
+    return message;
+  }
+
+  std::string Problem() const override { return inner_->Problem(); }
+
+ private:
+  std::unique_ptr<MessageSource> inner_;
+  std::vector<Suspension> suspensions_;
+};
+
 }  // namespace
 
 std::unique_ptr<MessageSource> OpenSource(const SourceSettings& settings, std::string& error) {
   if (settings.tapePath.empty()) return std::make_unique<GeneratedSource>(settings.market);
   auto tape = std::make_unique<TapeSource>();
   if (!tape->Open(settings.tapePath, error)) return nullptr;
-  return tape;
+  if (settings.market.suspensions.empty()) return tape;
+  return std::make_unique<SuspendedTrades>(std::move(tape), settings.market.suspensions);
 }
 
 }  // namespace sim

@@ -69,6 +69,25 @@ void OrderBook::Evolve(Random& random, int64_t fair, const BookShape& shape) {
   Refill(random, fair, shape);
 }
 
+void OrderBook::Lock(Random& random, bool up, const BookShape& shape) {
+  constexpr int64_t kQueueLevels = 10;  // the queue at a limit is long
+  if (up) {
+    asks_.clear();
+    AddAt(bids_, shape.upperLimit, kQueueLevels * Lots(random, shape), HigherBid);
+  } else {
+    bids_.clear();
+    AddAt(asks_, shape.lowerLimit, kQueueLevels * Lots(random, shape), LowerAsk);
+  }
+}
+
+void OrderBook::Unlock(bool up, const BookShape& shape) {
+  std::vector<PriceLevel>& side = up ? bids_ : asks_;
+  int64_t limit = up ? shape.upperLimit : shape.lowerLimit;
+  side.erase(std::remove_if(side.begin(), side.end(),
+                            [limit](const PriceLevel& level) { return level.price == limit; }),
+             side.end());
+}
+
 void OrderBook::Cancel(Random& random, std::vector<PriceLevel>& side) {
   for (PriceLevel& level : side) {
     if (random.Chance(0.08)) level.volume -= kLot * random.Between(1, level.volume / kLot);

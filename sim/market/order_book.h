@@ -52,6 +52,14 @@ class OrderBook {
   // inside the limits and on the tick, bids below asks.
   void Evolve(Random& random, int64_t fair, const BookShape& shape);
 
+  // The book locked at a limit: at limit-up (`up`) buyers queue at the upper
+  // limit and no seller is left on the book; at limit-down the other way
+  // round. Evolve keeps a locked book locked, since nothing may rest beyond
+  // a limit: trades print at the limit price only.
+  void Lock(Random& random, bool up, const BookShape& shape);
+  // The queue at the limit leaves, so the other side can come back.
+  void Unlock(bool up, const BookShape& shape);
+
  private:
   void Cancel(Random& random, std::vector<PriceLevel>& side);
   void Place(Random& random, int64_t fair, const BookShape& shape);

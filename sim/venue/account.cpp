@@ -4,9 +4,20 @@
 
 namespace sim {
 
+Account::Account(int64_t capital, const std::vector<StartPosition>& positions) : cash_(capital) {
+  for (const StartPosition& position : positions) {
+    Holding& holding = holdings_[position.code];
+    holding.quantity += position.quantity;
+    holding.atStart += position.quantity;
+    holding.cost += position.cost;
+  }
+}
+
 int64_t Account::Sellable(const std::string& code) const {
   auto held = holdings_.find(code);
-  return held == holdings_.end() ? 0 : held->second.quantity - held->second.selling;
+  if (held == holdings_.end()) return 0;
+  const Holding& holding = held->second;
+  return holding.atStart - holding.sold - holding.selling;
 }
 
 void Account::Settle(const std::string& code, bool buy, int64_t shares, int64_t amount,
@@ -15,17 +26,27 @@ void Account::Settle(const std::string& code, bool buy, int64_t shares, int64_t 
   if (buy) {
     cash_ -= amount + fee;
     holding.quantity += shares;
-  } else {
-    cash_ += amount - fee;
-    holding.quantity -= shares;
-    holding.selling -= shares;
+    holding.cost += amount + fee;
+    return;
   }
+  cash_ += amount - fee;
+  // The shares sold take their part of the cost, rounded to the cent; the
+  // last of a position takes what is left.
+  int64_t part = shares >= holding.quantity
+                     ? holding.cost
+                     : static_cast<int64_t>((static_cast<__int128>(holding.cost) * shares +
+                                             holding.quantity / 2) /
+                                            holding.quantity);
+  holding.cost -= part;
+  holding.quantity -= shares;
+  holding.sold += shares;
+  holding.selling -= shares;
 }
 
-std::vector<std::pair<std::string, int64_t>> Account::Positions() const {
-  std::vector<std::pair<std::string, int64_t>> rows;
+std::vector<Account::Position> Account::Positions() const {
+  std::vector<Position> rows;
   for (const auto& [code, holding] : holdings_) {
-    if (holding.quantity != 0) rows.emplace_back(code, holding.quantity);
+    if (holding.quantity != 0) rows.push_back({code, holding.quantity, holding.cost});
   }
   return rows;
 }

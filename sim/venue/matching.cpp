@@ -1,6 +1,7 @@
 // The venue's matching: the market's messages kept per code, the account's
-// orders taking a book when they arrive, and resting orders filled by later
-// snapshots and by trades through them.
+// orders entering the book (at once, after the lunch break, or when the
+// price cage lets them), taking it, queueing at their price, and filled by
+// later snapshots and trades.
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +10,82 @@
 #include "venue.h"
 
 namespace sim {
+
+namespace {
+
+// Shares the side shows at `price`; `within` is cleared when the price is
+// beyond the side's last level, where the book shows nothing either way.
+int64_t ShownAt(const std::vector<PriceLevel>& side, bool bids, int64_t price, bool& within) {
+  within = !side.empty() && (bids ? price >= side.back().price : price <= side.back().price);
+  for (const PriceLevel& level : side) {
+    if (level.price == price) return level.volume;
+  }
+  return 0;
+}
+
+int64_t BestWithVolume(const std::vector<PriceLevel>& side) {
+  for (const PriceLevel& level : side) {
+    if (level.volume > 0) return level.price;
+  }
+  return 0;
+}
+
+}  // namespace
+
+CageReference Venue::ReferenceOf(const Market& market) const {
+  return {BestWithVolume(market.bids), BestWithVolume(market.asks), market.mark,
+          market.previousClose};
+}
+
+// The order takes what the book offers, and what is left joins the queue at
+// its price behind the volume shown there.
+void Venue::Enter(size_t index) {
+  Order& order = orders_[index];
+  const Market& market = markets_[order.security];
+  std::string held = OutsideCage(market_.rules.Of(market.listing.board), order.buy, order.price,
+                                 ReferenceOf(market));
+  if (!held.empty()) {
+    order.stage = Stage::kCaged;
+    return;
+  }
+  order.stage = Stage::kBook;
+  TakeBook(index);
+  if (order.traded < order.quantity) JoinQueue(orders_[index], markets_[order.security]);
+}
+
+void Venue::JoinQueue(Order& order, const Market& market) {
+  bool within = false;
+  order.ahead = ShownAt(order.buy ? market.bids : market.asks, order.buy, order.price, within);
+}
+
+// Orders that came in a break enter the book, in arrival order, once a
+// session has begun.
+void Venue::ReleaseWaiting() {
+  bool waiting = false;
+  if (!waitingOrders_ || !Closed(waiting).empty() || waiting) return;
+  waitingOrders_ = false;
+  std::vector<size_t> due;
+  for (size_t index : resting_) {
+    if (orders_[index].stage == Stage::kWaiting) due.push_back(index);
+  }
+  for (size_t index : due) Enter(index);
+}
+
+// Held orders of `code` that the market has come within reach of enter the
+// book, in arrival order.
+void Venue::ReleaseCaged(const std::string& code, const Market& market) {
+  CageReference reference = ReferenceOf(market);
+  const BoardRules& rules = market_.rules.Of(market.listing.board);
+  std::vector<size_t> due;
+  for (size_t index : resting_) {
+    const Order& order = orders_[index];
+    if (order.stage == Stage::kCaged && order.security == code &&
+        OutsideCage(rules, order.buy, order.price, reference).empty()) {
+      due.push_back(index);
+    }
+  }
+  for (size_t index : due) Enter(index);
+}
 
 void Venue::TakeBook(size_t index) {
   Order& order = orders_[index];
@@ -27,20 +104,24 @@ void Venue::OnMarket(const QuoteMessage& message) {
   clock_ = message.time;
   // Before a login no order can be affected; the next snapshot brings the book.
   if (!loggedIn_ || message.code.empty()) return;
+  // A suspended instrument's book stands as it was: nothing trades.
+  if (IsSuspended(market_.suspensions, message.code, MillisecondsOfDay(message.time))) return;
   auto found = markets_.find(message.code);
   if (found == markets_.end()) {
     // A tape's codes become known with their first snapshot.
     if (FindSnapshotLayout(message.typeName) == nullptr) return;
     found = markets_.emplace(message.code, Market{}).first;
+    found->second.listing.board = BoardOfCode(message.code);
   }
   Market& market = found->second;
-  if (!market.followed) return Remember(market, message);
-  TradeView trade;
-  if (message.kind == kSnapshots) {
+  if (!market.followed) {
+    Remember(market, message);
+  } else if (TradeView trade; message.kind == kSnapshots) {
     ApplySnapshot(message.code, market, message.typeName, message.payload);
   } else if (ReadTrade(message.typeName, message.payload, trade)) {
     ApplyTrade(message.code, market, trade);
   }
+  ReleaseWaiting();
 }
 
 // Until the account first trades a code, its messages are only kept as they
@@ -91,7 +172,9 @@ void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_v
   // the new book offers at or through its price.
   std::vector<size_t> crossed;
   for (size_t index : resting_) {
-    if (orders_[index].security == code) crossed.push_back(index);
+    if (orders_[index].security == code && orders_[index].stage == Stage::kBook) {
+      crossed.push_back(index);
+    }
   }
   std::stable_sort(crossed.begin(), crossed.end(), [&](size_t a, size_t b) {
     const Order& x = orders_[a];
@@ -100,6 +183,17 @@ void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_v
     return x.buy ? x.price > y.price : x.price < y.price;
   });
   for (size_t index : crossed) TakeBook(index);
+  // Volume ahead that the book no longer shows went without trading: taken
+  // as cancelled, from ahead of the order at worst.
+  for (size_t index : resting_) {
+    Order& order = orders_[index];
+    if (order.security != code || order.stage != Stage::kBook) continue;
+    bool within = false;
+    int64_t shown =
+        ShownAt(order.buy ? market.bids : market.asks, order.buy, order.price, within);
+    if (within) order.ahead = std::min(order.ahead, shown);
+  }
+  ReleaseCaged(code, market);
 }
 
 void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView& trade) {
@@ -113,7 +207,7 @@ void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView&
   std::vector<size_t> crossed;
   for (size_t index : resting_) {
     const Order& order = orders_[index];
-    if (order.security == code && order.buy != trade.buy &&
+    if (order.security == code && order.stage == Stage::kBook && order.buy != trade.buy &&
         (order.buy ? order.price > trade.price : order.price < trade.price)) {
       crossed.push_back(index);
     }
@@ -130,12 +224,39 @@ void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView&
     volume -= filled;
     Fill(index, order.price, filled);
   }
+  TradeAtPrice(code, trade, volume);
+}
+
+// A trade at a resting order's price on its side first uses up the volume
+// ahead of it; what it trades beyond that fills the order. Orders at that
+// price share what is beyond in arrival order, so no share of a trade fills
+// two orders.
+void Venue::TradeAtPrice(const std::string& code, const TradeView& trade, int64_t volume) {
+  int64_t left = volume;
+  std::vector<size_t> queued;
+  for (size_t index : resting_) {
+    const Order& order = orders_[index];
+    if (order.security == code && order.stage == Stage::kBook && order.buy != trade.buy &&
+        order.price == trade.price) {
+      queued.push_back(index);
+    }
+  }
+  for (size_t index : queued) {
+    Order& order = orders_[index];
+    int64_t passed = std::min(order.ahead, volume);
+    order.ahead -= passed;
+    int64_t filled = std::min({volume - passed, left, order.quantity - order.traded});
+    if (filled <= 0) continue;
+    left -= filled;
+    Fill(index, order.price, filled);
+  }
 }
 
 void Venue::OnClose() {
   closed_ = true;
   std::vector<size_t> open = resting_;
   for (size_t index : open) Finish(index, LIBITG_STATUS_CANCELLED, "expired at the close");
+  if (!settings_.reportPath.empty()) WriteAccountReport(settings_.reportPath);
 }
 
 }  // namespace sim

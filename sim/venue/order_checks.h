@@ -1,5 +1,6 @@
-// order_checks.h: the venue's checks of an order before it is accepted, and
-// the error ids of its answers.
+// order_checks.h: the venue's checks of an order before it is accepted, the
+// price cage that holds an accepted order back, and the error ids of the
+// venue's answers.
 
 #ifndef VELTRANE_SIM_ORDER_CHECKS_H
 #define VELTRANE_SIM_ORDER_CHECKS_H
@@ -9,44 +10,57 @@
 #include <string>
 #include <string_view>
 
+#include "boards.h"
+
 namespace sim {
 
-// Error ids of the insert answer, the cancel answer and the query answers.
+// XX(name, id, what it means): the error ids of the insert answer, the
+// cancel answer and the query answers. An order's checks run in the order
+// of the ids from 10 to 22 below, the suspension checked right after the code.
+#define SIM_VENUE_ERROR_MAP(XX)                                                 \
+  XX(kNotLoggedIn, 1, "not logged in")                                          \
+  XX(kUnknownCode, 10, "unknown security code")                                 \
+  XX(kBadSide, 11, "side other than 1 (sell) or 2 (buy)")                       \
+  XX(kBadPrice, 12, "price not a positive number")                              \
+  XX(kOffTick, 13, "price not on the 0.01 tick")                                \
+  XX(kOutsideLimits, 14, "price outside the day's limits")                      \
+  XX(kBadQuantity, 15, "quantity above the board's largest order")              \
+  XX(kNotWholeLots, 16, "size not by the board's lots")                         \
+  XX(kNotEnoughCash, 17, "not enough cash for a buy, fees included")            \
+  XX(kNotEnoughPosition, 18, "not enough sellable shares (T+1)")                \
+  XX(kMarketClosed, 19, "the market is not open: before the first session or after the close") \
+  XX(kUnknownOrder, 20, "cancel of an unknown order code")                      \
+  XX(kOrderFinished, 21, "cancel of an order already filled, cancelled or refused") \
+  XX(kSuspended, 22, "the instrument is suspended")                             \
+  XX(kNoRows, 30, "a query with nothing to answer")
+
 struct VenueError {
   enum : int32_t {
-    kNotLoggedIn = 1,
-    kUnknownCode = 10,
-    kBadSide = 11,
-    kBadPrice = 12,
-    kOffTick = 13,
-    kOutsideLimits = 14,
-    kBadQuantity = 15,
-    kNotWholeLots = 16,
-    kNotEnoughCash = 17,
-    kNotEnoughPosition = 18,
-    kMarketClosed = 19,
-    kUnknownOrder = 20,
-    kOrderFinished = 21,
-    kNoRows = 30,
+#define SIM_VENUE_ERROR_ENUM(name, id, text) name = id,
+    SIM_VENUE_ERROR_MAP(SIM_VENUE_ERROR_ENUM)
+#undef SIM_VENUE_ERROR_ENUM
   };
 };
 
 // What an order is checked against, as the venue sees it when it arrives.
 struct InsertFacts {
   std::string_view security;
-  bool listed = false;  // the venue knows the code
-  bool closed = false;  // the day is over
+  bool listed = false;     // the venue knows the code
+  bool suspended = false;  // it does not trade now
+  std::string closed;      // why the market takes no order now, or empty
   int64_t side = 0;
   std::string_view priceText;
   bool priced = false;  // the text is a positive price
   bool offTick = false;
   int64_t price = 0;  // cents
-  int64_t previousClose = 0;
+  PriceBand limits{};
+  Board board = Board::kShanghaiMain;
+  const BoardRules* rules = nullptr;
   int64_t quantity = 0;
   // What a buy would hold back; asked only once price and quantity passed.
   std::function<int64_t()> cashNeeded;
   int64_t available = 0;  // cash not held back
-  int64_t sellable = 0;   // shares not promised to resting sells
+  int64_t sellable = 0;   // shares a sell may sell today
 };
 
 struct Refusal {
@@ -54,8 +68,25 @@ struct Refusal {
   std::string message;
 };
 
-// The first check the order fails, in the order listed in VenueError.
+// The first check the order fails.
 Refusal CheckInsert(const InsertFacts& facts);
+
+// The reference prices of the price cage: a buy's is the best ask shown,
+// else the best bid, else the last trade, else the previous close; a sell's
+// the best bid, else the best ask, and so on. 0 means none is known.
+struct CageReference {
+  int64_t bestBid = 0;
+  int64_t bestAsk = 0;
+  int64_t last = 0;
+  int64_t previousClose = 0;
+
+  int64_t For(bool buy) const;
+};
+
+// Why an order outside the price cage is held back, or empty when its price
+// is inside and it may enter the book.
+std::string OutsideCage(const BoardRules& rules, bool buy, int64_t price,
+                        const CageReference& reference);
 
 }  // namespace sim
 

@@ -58,12 +58,37 @@ bool ParseOrderPrice(std::string_view text, int64_t& cents, bool& offTick) {
   return true;
 }
 
-Venue::Venue(VenueSettings settings, const std::vector<Instrument>& instruments, int64_t stem,
-             int64_t opening)
-    : settings_(std::move(settings)), stem_(stem), clock_(opening), account_(settings_.capital) {
-  for (const Instrument& instrument : instruments) {
-    markets_[instrument.code].previousClose = instrument.previousClose;
+Venue::Venue(VenueSettings settings, VenueMarket market, int64_t stem)
+    : settings_(std::move(settings)),
+      market_(std::move(market)),
+      stem_(stem),
+      clock_(ExchangeTime(market_.sessions.front().start)),
+      account_(settings_.capital, settings_.positions) {
+  for (const Instrument& instrument : market_.instruments) {
+    Market& known = markets_[instrument.code];
+    known.listing = ListingOf(instrument);
+    known.previousClose = instrument.previousClose;
   }
+}
+
+void Venue::AdvanceTo(int64_t time) {
+  if (time > clock_) clock_ = time;
+  ReleaseWaiting();
+}
+
+std::string Venue::Closed(bool& waiting) const {
+  waiting = false;
+  int64_t now = MillisecondsOfDay(clock_);
+  if (closed_ || now >= market_.sessions.back().end) return "the market is closed";
+  if (now < market_.sessions.front().start) {
+    return "the market is not open yet: trading starts at " +
+           ClockText(ExchangeTime(market_.sessions.front().start)).substr(0, 5);
+  }
+  waiting = std::none_of(market_.sessions.begin(), market_.sessions.end(),
+                         [now](const Session& session) {
+                           return now >= session.start && now < session.end;
+                         });
+  return {};
 }
 
 void Venue::Login(const std::string& user, const std::string& password,
@@ -100,16 +125,23 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   if (!priced) order.price = 0;
   auto market = markets_.find(security);
   if (market != markets_.end() && !market->second.followed) Follow(security, market->second);
+  bool waiting = false;
   InsertFacts facts;
   facts.security = security;
   facts.listed = market != markets_.end();
-  facts.closed = closed_;
+  facts.suspended = IsSuspended(market_.suspensions, security, MillisecondsOfDay(clock_));
+  facts.closed = Closed(waiting);
   facts.side = side;
   facts.priceText = price;
   facts.priced = priced;
   facts.offTick = offTick;
   facts.price = order.price;
-  facts.previousClose = facts.listed ? market->second.previousClose : 0;
+  if (facts.listed) {
+    const Market& known = market->second;
+    facts.limits = BandOf(known.listing, known.previousClose, market_.rules);
+    facts.board = known.listing.board;
+  }
+  facts.rules = &market_.rules.Of(facts.board);
   facts.quantity = quantity;
   facts.cashNeeded = [&] { return FrozenFor(order); };
   facts.available = account_.Available();
@@ -137,21 +169,33 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
     account_.Promise(security, quantity);
   }
   placed.message = "accepted";
+  if (waiting) {
+    placed.stage = Stage::kWaiting;
+    waitingOrders_ = true;
+    placed.message = "accepted; it waits for the next session";
+  } else if (std::string held = OutsideCage(*facts.rules, placed.buy, placed.price,
+                                            ReferenceOf(market->second));
+             !held.empty()) {
+    placed.stage = Stage::kCaged;
+    placed.message = "accepted; " + held;
+  }
   Answer(&ItgCallbacks::onInsert, reqId, 0, placed.message.c_str(), placed.security.c_str(),
          placed.code.c_str(), "", placed.side, Price(placed.price), Narrow(placed.quantity));
   ReportOrder(placed, reqId, LIBITG_REPORT_NOTICE);
   resting_.push_back(index);
-  TakeBook(index);
+  if (placed.stage == Stage::kBook) Enter(index);
 }
 
 void Venue::Fill(size_t index, int64_t price, int64_t quantity) {
   Order& order = orders_[index];
   int64_t amount = price * quantity;
-  int64_t feesBefore = order.fees;
+  Fees before = order.fees;
   order.traded += quantity;
   order.tradedAmount += amount;
   order.fees = settings_.fees.On(order.buy, order.tradedAmount);
-  account_.Settle(order.security, order.buy, quantity, amount, order.fees - feesBefore);
+  Fees grown = order.fees - before;
+  feesPaid_ += grown;
+  account_.Settle(order.security, order.buy, quantity, amount, grown.Total());
   if (order.buy) {
     account_.Freeze(-order.frozen);
     order.frozen = FrozenFor(order);
@@ -159,7 +203,7 @@ void Venue::Fill(size_t index, int64_t price, int64_t quantity) {
   }
   markets_[order.security].mark = price;
   matches_.push_back({MatchIdText(stem_, static_cast<int64_t>(matches_.size()) + 1), index, price,
-                      quantity, Clock()});
+                      quantity, grown.Total(), Clock()});
   ReportMatch(matches_.back(), order.reqId, LIBITG_REPORT_NOTICE);
   if (order.traded == order.quantity) return Finish(index, LIBITG_STATUS_FILLED, "filled");
   order.status = LIBITG_STATUS_PART_FILLED;
@@ -185,7 +229,14 @@ void Venue::Finish(size_t index, char status, std::string message) {
 // fees of the order's whole amount at that price less what it has paid.
 int64_t Venue::FrozenFor(const Order& order) const {
   int64_t rest = order.price * (order.quantity - order.traded);
-  return rest + settings_.fees.On(order.buy, order.tradedAmount + rest) - order.fees;
+  return rest + settings_.fees.On(order.buy, order.tradedAmount + rest).Total() -
+         order.fees.Total();
+}
+
+int64_t Venue::MarkOf(const std::string& code) const {
+  auto found = markets_.find(code);
+  if (found == markets_.end()) return 0;
+  return found->second.mark != 0 ? found->second.mark : found->second.previousClose;
 }
 
 std::string Venue::Clock() const { return ClockText(clock_); }
@@ -239,14 +290,14 @@ void Venue::QueryMatches(int32_t reqId) {
 }
 
 void Venue::QueryPositions(int32_t reqId) {
-  std::vector<std::pair<std::string, int64_t>> rows = account_.Positions();
+  std::vector<Account::Position> rows = account_.Positions();
   if (!loggedIn_ || rows.empty()) {
     return Answer(&ItgCallbacks::onPosition, reqId,
                   loggedIn_ ? VenueError::kNoRows : VenueError::kNotLoggedIn,
                   loggedIn_ ? "no positions" : "not logged in", "", 0, LIBITG_REPORT_LAST_ROW);
   }
   for (size_t i = 0; i < rows.size(); ++i) {
-    Answer(&ItgCallbacks::onPosition, reqId, 0, "", rows[i].first.c_str(), Narrow(rows[i].second),
+    Answer(&ItgCallbacks::onPosition, reqId, 0, "", rows[i].code.c_str(), Narrow(rows[i].quantity),
            i + 1 == rows.size() ? LIBITG_REPORT_LAST_ROW : 0);
   }
 }
@@ -256,10 +307,7 @@ void Venue::QueryBalance(int32_t reqId) {
     return Answer(&ItgCallbacks::onBalance, reqId, VenueError::kNotLoggedIn, "not logged in", "CNY",
                   "0.00", "0.00");
   }
-  int64_t total = account_.Total([this](const std::string& code) {
-    const Market& market = markets_[code];
-    return market.mark != 0 ? market.mark : market.previousClose;
-  });
+  int64_t total = account_.Total([this](const std::string& code) { return MarkOf(code); });
   Answer(&ItgCallbacks::onBalance, reqId, 0, "", "CNY", CentsText(account_.Available()).c_str(),
          CentsText(total).c_str());
 }

@@ -8,22 +8,27 @@
 // latency; without one, through the registered callbacks from inside the
 // call that caused it.
 //
-// Matching: an accepted limit order at once takes the opposite side of the
-// last snapshot, as far as its price and the volume left at each level allow
-// (trades and the venue's own fills use that volume up until the next
-// snapshot). What is left rests. A resting order fills when a later snapshot
-// shows the opposite side at or through its price (at that snapshot's level
-// prices), or when a trade prints strictly through its price (at the order's
-// own price, up to the trade's volume). The account's orders do not move the
-// simulated market. Orders that are still resting when the day ends expire.
+// The rules: each board's price limits, sizes and price cage (boards.h),
+// T+1 (account.h), a broker's fees (fees.h), suspensions and the day's
+// sessions. An order arriving between two sessions (the lunch break) is
+// accepted and waits until the next one begins, as a broker holds it; one
+// before the first session or after the last is refused.
 //
-// Reports, in the order a venue gives them: the insert answer first (its
-// error id and message say why an order is rejected), then status reports
-// ('2' accepted, '8' rejected, '5' partially filled, '7' filled, '6'
-// cancelled or expired) and one match report before the status report of
-// each fill, both as unsolicited notices (report kind 2) carrying the insert
-// request's id.
-
+// Matching: an order that enters the book at once takes the opposite side
+// of the last snapshot, as far as its price and the volume left at each
+// level allow (trades and the venue's own fills use that volume up until the
+// next snapshot). What is left rests, behind the volume the book shows at
+// its price. A resting order fills when a later snapshot shows the opposite
+// side at or through its price (at that snapshot's level prices), when a
+// trade prints strictly through its price (at the order's own price, up to
+// the trade's volume), or when trades at its price have used up the volume
+// ahead of it (at its price, with what they trade beyond that). Volume ahead
+// that a snapshot no longer shows is taken as cancelled. A buy above the
+// price cage or a sell below it is accepted but held, and enters the book at
+// the first snapshot that brings it inside. The account's orders do not move
+// the simulated market. Orders that are still working when the day ends
+// expire.
+//
 #ifndef VELTRANE_SIM_VENUE_H
 #define VELTRANE_SIM_VENUE_H
 
@@ -40,6 +45,7 @@
 #include "fees.h"
 #include "instruments.h"
 #include "libitg.h"
+#include "market_generator.h"
 #include "market_view.h"
 #include "order_checks.h"
 #include "quote_message.h"
@@ -52,6 +58,18 @@ struct VenueSettings {
   int64_t capital = 100000000;  // cents: 1,000,000.00
   bool decimalCodes = false;    // order codes as decimal numbers (login result 1)
   FeeRates fees;
+  std::vector<StartPosition> positions;  // held at the day's start
+  std::string reportPath;  // where the account's state goes at the close; empty: nowhere
+};
+
+// What the venue knows of the market's day.
+struct VenueMarket {
+  // Their previous closes and marks; empty when the codes become known from
+  // their first snapshots (a tape).
+  std::vector<Instrument> instruments;
+  std::vector<Session> sessions = MarketSettings{}.sessions;
+  RuleBook rules = DefaultRules();
+  std::vector<Suspension> suspensions;
 };
 
 // The gateway's order and match codes. `stem` makes them unique within the
@@ -66,10 +84,9 @@ bool ParseOrderPrice(std::string_view text, int64_t& cents, bool& offTick);
 
 class Venue : public MarketListener {
  public:
-  // `opening` (HHMMSSmmm) is the venue's clock until the market's first
-  // message.
-  Venue(VenueSettings settings, const std::vector<Instrument>& instruments, int64_t stem,
-        int64_t opening);
+  // The start of the first session is the venue's clock until the market's
+  // first message.
+  Venue(VenueSettings settings, VenueMarket market, int64_t stem);
 
   void SetCallbacks(const ItgCallbacks& table) { callbacks_ = table; }
   // Answers and reports go through `line`, `delayMs` after the venue makes
@@ -79,9 +96,7 @@ class Venue : public MarketListener {
     reportDelayMs_ = delayMs;
   }
   // Moves the venue's clock (HHMMSSmmm) on to a request's arrival.
-  void AdvanceTo(int64_t time) {
-    if (time > clock_) clock_ = time;
-  }
+  void AdvanceTo(int64_t time);
 
   // A non-empty `settingsError` refuses the login with that text.
   void Login(const std::string& user, const std::string& password,
@@ -99,7 +114,15 @@ class Venue : public MarketListener {
   void OnMarket(const QuoteMessage& message) override;
   void OnClose() override;
 
+  // The account's state as the account report holds it (JSON, documented in
+  // the README): cash, positions with their cost, fees, the day's orders
+  // and fills.
+  std::string AccountReport() const;
+
  private:
+  // Where an accepted order is: in the book, held outside the price cage,
+  // or waiting for the next session.
+  enum class Stage { kBook, kCaged, kWaiting };
   struct Order {
     std::string code;
     int32_t reqId = 0;
@@ -110,8 +133,10 @@ class Venue : public MarketListener {
     int64_t quantity = 0;
     int64_t traded = 0;
     int64_t tradedAmount = 0;  // cents
-    int64_t fees = 0;          // cents, paid so far
+    Fees fees;                 // paid so far
     int64_t frozen = 0;        // cents held back for a buy's rest
+    Stage stage = Stage::kBook;
+    int64_t ahead = 0;  // shares the book showed before it at its price, less what traded
     char status = LIBITG_STATUS_ACCEPTED;
     std::string time;
     int32_t errorId = 0;
@@ -122,9 +147,11 @@ class Venue : public MarketListener {
     size_t order;
     int64_t price;
     int64_t quantity;
+    int64_t fee;  // cents: what the order's fees grew by
     std::string time;
   };
   struct Market {
+    Listing listing;
     int64_t previousClose = 0;
     int64_t mark = 0;                    // last trade or fill price, for the capital's value
     std::vector<PriceLevel> bids, asks;  // the last snapshot less what was taken since
@@ -141,10 +168,22 @@ class Venue : public MarketListener {
   void ApplySnapshot(const std::string& code, Market& market, std::string_view typeName,
                      std::string_view payload);
   void ApplyTrade(const std::string& code, Market& market, const TradeView& trade);
+  // Where the day stands at the venue's clock: empty when orders are taken
+  // now, else why not; `waiting` is set in a break between sessions.
+  std::string Closed(bool& waiting) const;
+  void Enter(size_t index);
+  void ReleaseWaiting();
+  void ReleaseCaged(const std::string& code, const Market& market);
+  CageReference ReferenceOf(const Market& market) const;
   void TakeBook(size_t index);
+  void JoinQueue(Order& order, const Market& market);
+  void TradeAtPrice(const std::string& code, const TradeView& trade, int64_t volume);
   void Fill(size_t index, int64_t price, int64_t quantity);
   void Finish(size_t index, char status, std::string message);
   int64_t FrozenFor(const Order& order) const;
+  // The price the account's shares of `code` are valued at: the last trade
+  // or fill, else the previous close; 0 for a code the venue does not know.
+  int64_t MarkOf(const std::string& code) const;
   std::string Clock() const;
 
   // Calls the client's callback `which` now or, through the line, later; a
@@ -152,10 +191,15 @@ class Venue : public MarketListener {
   template <class Function, class... Arguments>
   void Answer(Function* ItgCallbacks::*which, Arguments... arguments);
 
+  // Writes AccountReport() to `path` whole or not at all; a failure is told
+  // on standard error, since no client call is left to carry it.
+  void WriteAccountReport(const std::string& path) const;
+
   void ReportOrder(const Order& order, int32_t reqId, int32_t kind);
   void ReportMatch(const Match& match, int32_t reqId, int32_t kind);
 
   VenueSettings settings_;
+  VenueMarket market_;
   int64_t stem_;
   ItgCallbacks callbacks_{};
   bool loggedIn_ = false;
@@ -167,7 +211,9 @@ class Venue : public MarketListener {
   std::unordered_map<std::string, Market> markets_;
   std::vector<Order> orders_;
   std::unordered_map<std::string, size_t> orderByCode_;
-  std::vector<size_t> resting_;  // indexes into orders_, in arrival order
+  std::vector<size_t> resting_;  // indexes into orders_ of working orders, in arrival order
+  bool waitingOrders_ = false;  // some order came in a break between sessions
+  Fees feesPaid_;
   std::vector<Match> matches_;
 };
 

@@ -70,6 +70,14 @@ TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
          return i.size() == 1 && i[0].exchange == sim::Exchange::kShenzhen &&
                 i[0].previousClose >= 500 && i[0].previousClose <= 8000;
        }},
+      {"VELTRANE_SIM_INSTRUMENTS", "600203:3.10:ST, 688981:NEW, 000001:st:5.00", nullptr,
+       [](auto& s) {
+         auto& i = s.source.market.instruments;
+         return i.size() == 3 && i[0].st && !i[0].newListing && i[0].previousClose == 310 &&
+                !i[1].st && i[1].newListing && i[2].st && i[2].previousClose == 500;
+       }},
+      {"VELTRANE_SIM_INSTRUMENTS", "600000:10.00:HALT", "previous close, ST or NEW", nullptr},
+      {"VELTRANE_SIM_INSTRUMENTS", "600000:10.00:11.00", "previous close, ST or NEW", nullptr},
       {"VELTRANE_SIM_INSTRUMENTS", "600000:10.523", "0.01 tick", nullptr},
       {"VELTRANE_SIM_INSTRUMENTS", "600000:0.99", "between 1.00", nullptr},
       {"VELTRANE_SIM_INSTRUMENTS", "60000", "six-digit", nullptr},
@@ -100,7 +108,8 @@ TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
       {"VELTRANE_SIM_PASSWORD", "", nullptr, [](auto& s) { return s.venue.password.empty(); }},
       {"VELTRANE_SIM_CAPITAL", "2500.5", nullptr,
        [](auto& s) { return s.venue.capital == 250050; }},
-      {"VELTRANE_SIM_CAPITAL", "0", "above 0", nullptr},
+      {"VELTRANE_SIM_CAPITAL", "0", nullptr, [](auto& s) { return s.venue.capital == 0; }},
+      {"VELTRANE_SIM_CAPITAL", "100000000000.01", "from 0 to", nullptr},
       {"VELTRANE_SIM_CAPITAL", "1.005", "at most two decimals", nullptr},
       {"VELTRANE_SIM_ORDER_CODES", "decimal", nullptr,
        [](auto& s) { return s.venue.decimalCodes; }},
@@ -112,6 +121,45 @@ TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
        [](auto& s) { return s.venue.fees.stampDutyPpm == 0 && s.venue.fees.commissionPpm == 250; }},
       {"VELTRANE_SIM_STAMP_DUTY_BP", "10000.01", "up to 10000", nullptr},
       {"VELTRANE_SIM_COMMISSION_BP", "-1", "basis points", nullptr},
+      {"VELTRANE_SIM_TRANSFER_FEE_BP", "0.2", nullptr,
+       [](auto& s) { return s.venue.fees.transferPpm == 20; }},
+      {"VELTRANE_SIM_MIN_COMMISSION", "0", nullptr,
+       [](auto& s) { return s.venue.fees.minCommission == 0 && s.venue.fees.transferPpm == 10; }},
+      {"VELTRANE_SIM_MIN_COMMISSION", "5.001", "yuan", nullptr},
+      {"VELTRANE_SIM_POSITIONS", "600000:1000:10.6353, 000001.SZ:150", nullptr,
+       [](auto& s) {
+         auto& p = s.venue.positions;
+         return p.size() == 2 && p[0].code == "600000" && p[0].quantity == 1000 &&
+                p[0].cost == 1063530 && p[1].code == "000001" && p[1].quantity == 150 &&
+                p[1].cost == 0;
+       }},
+      {"VELTRANE_SIM_POSITIONS", "600000:1000:10.63531", "CODE:QUANTITY[:COST]", nullptr},
+      {"VELTRANE_SIM_POSITIONS", "600000:0", "CODE:QUANTITY[:COST]", nullptr},
+      {"VELTRANE_SIM_POSITIONS", "600000:1.5", "CODE:QUANTITY[:COST]", nullptr},
+      {"VELTRANE_SIM_POSITIONS", "60000:100", "CODE:QUANTITY[:COST]", nullptr},
+      {"VELTRANE_SIM_ACCOUNT_REPORT", "/tmp/day1.json", nullptr,
+       [](auto& s) { return s.venue.reportPath == "/tmp/day1.json"; }},
+      {"VELTRANE_SIM_ACCOUNT_START", "/nonexistent/day1.json", "No such file", nullptr},
+      {"VELTRANE_SIM_SUSPENDED", "600000, 000001@1030", nullptr,
+       [](auto& s) {
+         auto& x = s.source.market.suspensions;
+         return x.size() == 2 && x[0].code == "600000" && x[0].fromMs == 0 &&
+                x[1].code == "000001" && x[1].fromMs == 37800000;
+       }},
+      {"VELTRANE_SIM_SUSPENDED", "600000@2500", "CODE[@HHMM]", nullptr},
+      {"VELTRANE_SIM_SUSPENDED", "6000", "CODE[@HHMM]", nullptr},
+      {"VELTRANE_SIM_BOARD_RULES", "star.max_quantity=50000, sh_main.st_limit_pct=5", nullptr,
+       [](auto& s) {
+         auto& r = s.source.market.rules;
+         return r.Of(sim::Board::kStar).maxQuantity == 50000 &&
+                r.Of(sim::Board::kShanghaiMain).stLimitPct == 5 &&
+                r.Of(sim::Board::kShenzhenMain).stLimitPct == 10;
+       }},
+      {"VELTRANE_SIM_BOARD_RULES", "nasdaq.limit_pct=5", "BOARD.FIELD", nullptr},
+      {"VELTRANE_SIM_BOARD_RULES", "star.lot=5", "names no field", nullptr},
+      {"VELTRANE_SIM_BOARD_RULES", "star.limit_pct=2.5", "BOARD.FIELD", nullptr},
+      {"VELTRANE_SIM_BOARD_RULES", "chinext.limit_pct=100", "from 1 to 99", nullptr},
+      {"VELTRANE_SIM_BOARD_RULES", "star.max_quantity=100", "not below the minimum", nullptr},
       {"VELTRANE_SIM_FEED_LATENCY_MS", "0", nullptr,
        [](auto& s) { return s.latency.feedMs == 0 && s.latency.orderMs == 20; }},
       {"VELTRANE_SIM_ORDER_LATENCY_MS", "250", nullptr,
@@ -137,6 +185,55 @@ TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
       EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
     }
   }
+}
+
+// A day's account report gives the next day its cash and positions; set
+// beside the variables it replaces, it is refused rather than mixed.
+TEST(ExchangeSettingsTest, AnAccountReportStartsTheNextDay) {
+  std::string path = ::testing::TempDir() + "account" + std::to_string(getpid()) + ".json";
+  struct Case {
+    const char* name;
+    const char* content;
+    Variables more;
+    const char* refusal;  // null: accepted with 12345.67 and two positions
+  };
+  const char* report = R"({"schema": "veltrane-sim-account", "cash": 12345.67, "positions": [
+      {"code": "600000", "quantity": 1000, "cost": 10635.32},
+      {"code": "000001", "quantity": 150}], "orders": [], "fills": []})";
+  const Case cases[] = {
+      {"a report", report, {}, nullptr},
+      {"with the capital beside it", report, {{"VELTRANE_SIM_CAPITAL", "5"}}, "neither"},
+      {"with positions beside it", report, {{"VELTRANE_SIM_POSITIONS", "600000:100"}}, "neither"},
+      {"not JSON", "cash=5", {}, "not an account report"},
+      {"no positions", R"({"cash": 5})", {}, "not an account report"},
+      {"negative cash", R"({"cash": -5, "positions": []})", {}, "not an account report"},
+      {"a position without a quantity", R"({"cash": 5, "positions": [{"code": "600000"}]})", {},
+       "a position is not"},
+      {"a fractional quantity",
+       R"({"cash": 5, "positions": [{"code": "600000", "quantity": 1.5}]})", {},
+       "a position is not"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(path) << c.content;
+    Variables variables = c.more;
+    variables["VELTRANE_SIM_ACCOUNT_START"] = path;
+    sim::ExchangeSettings settings;
+    std::string error;
+    bool loaded = sim::LoadExchangeSettings(LookupIn(variables), settings, error);
+    if (c.refusal != nullptr) {
+      EXPECT_FALSE(loaded);
+      EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_TRUE(loaded) << error;
+    EXPECT_EQ(settings.venue.capital, 1234567);
+    ASSERT_EQ(settings.venue.positions.size(), 2u);
+    EXPECT_EQ(settings.venue.positions[0].cost, 1063532);
+    EXPECT_EQ(settings.venue.positions[1].quantity, 150);
+    EXPECT_EQ(settings.venue.positions[1].cost, 0);
+  }
+  std::remove(path.c_str());
 }
 
 TEST(ExchangeSettingsTest, ConfigFileFillsInAndTheEnvironmentWins) {

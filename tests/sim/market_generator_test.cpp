@@ -144,10 +144,10 @@ struct Watch {
   int64_t high = 0, low = 0, last = 0, open = 0;
 };
 
-void CheckSnapshot(const Snapshot& s, Watch& w, const std::string& code) {
+void CheckSnapshot(const Snapshot& s, Watch& w, const std::string& code, sim::PriceBand band) {
   SCOPED_TRACE(code);
-  int64_t upper = sim::UpperLimit(s.previousClose);
-  int64_t lower = sim::LowerLimit(s.previousClose);
+  int64_t upper = band.upper;
+  int64_t lower = band.lower;
   ASSERT_LE(s.bids.size(), 10u);
   for (size_t k = 0; k < s.bids.size(); ++k) {
     EXPECT_GE(s.bids[k].price, lower);
@@ -206,15 +206,24 @@ struct InvariantCase {
   double tradesPerInterval;
   bool wholeDay;
   bool reachesLimits;  // a price band only ten ticks wide each way
+  int64_t stLimitPct;  // the band of ST shares; 0: the exchanges'
+  bool locks;          // some day ends locked at a limit: one side empty
 };
 
 constexpr InvariantCase kInvariantCases[] = {
     {"default market, whole day",
      "600000:10.52,600519:1688,601318:45.36,000001:11.23,"
      "000858:138.5,300750:195.2",
-     3000, 4, true, false},
-    {"stocks at 1.00, heavy trading", "600100:1.00,000100:1.00", 3000, 30, true, true},
-    {"sweeping orders", "601988:4.25,002594:245.80", 1000, 200, false, false},
+     3000, 4, true, false, 0, false},
+    {"stocks at 1.00, heavy trading", "600100:1.00,000100:1.00", 3000, 30, true, true, 0, false},
+    {"sweeping orders", "601988:4.25,002594:245.80", 1000, 200, false, false, 0, false},
+    {"ST shares at a 5% band lock at their limits",
+     "600101:3.00:ST,600102:4.00:ST,600103:5.00:ST,600104:6.00:ST,600105:7.00:ST,"
+     "000101:3.50:ST,000102:4.50:ST,000103:5.50:ST,000104:6.50:ST,000105:7.50:ST,"
+     "600106:8.00:ST,600107:9.00:ST,000106:8.50:ST,000107:9.50:ST,600108:3.30:ST",
+     3000, 4, true, false, 5, true},
+    {"boards of 20% and new listings", "300750:195.20,688981:50.00,301001:20.00:NEW", 3000, 8,
+     true, false, 0, false},
 };
 
 TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
@@ -226,10 +235,20 @@ TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
     settings.snapshotIntervalMs = c.snapshotIntervalMs;
     settings.tradesPerInterval = c.tradesPerInterval;
     if (!c.wholeDay) settings.sessions = {{34200000, 36000000}};  // 09:30 to 10:00
+    if (c.stLimitPct != 0) {
+      settings.rules.Of(sim::Board::kShanghaiMain).stLimitPct = c.stLimitPct;
+      settings.rules.Of(sim::Board::kShenzhenMain).stLimitPct = c.stLimitPct;
+    }
     std::map<std::string, Watch> watches;
+    std::map<std::string, sim::PriceBand> bands;
+    for (const sim::Instrument& instrument : settings.instruments) {
+      bands[instrument.code] =
+          sim::BandOf(sim::ListingOf(instrument), instrument.previousClose, settings.rules);
+    }
     int64_t previousTime = 0;
     int64_t trades = 0;
     int64_t limitTouches = 0;
+    std::map<std::string, bool> locked;  // by the last snapshot
     for (const QuoteMessage& m : GenerateDay(settings)) {
       ASSERT_GE(m.time, previousTime) << "messages out of time order";
       previousTime = m.time;
@@ -239,12 +258,14 @@ TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
         Snapshot s = type == "SSEL2_Quotation"
                          ? ReadSnapshot<lmvproto::SSEL2_Quotation>(m.payload)
                          : ReadSnapshot<lmvproto::SZSEL2_Quotation>(m.payload);
-        if (s.bids.empty() || s.asks.empty() ||
-            s.bids.back().price == sim::LowerLimit(s.previousClose) ||
-            s.asks.back().price == sim::UpperLimit(s.previousClose)) {
+        const sim::PriceBand band = bands.at(m.code);
+        if (s.bids.empty() || s.asks.empty() || s.bids.back().price == band.lower ||
+            s.asks.back().price == band.upper) {
           ++limitTouches;
         }
-        ASSERT_NO_FATAL_FAILURE(CheckSnapshot(s, w, m.code));
+        locked[m.code] = (s.asks.empty() && !s.bids.empty() && s.bids[0].price == band.upper) ||
+                         (s.bids.empty() && !s.asks.empty() && s.asks[0].price == band.lower);
+        ASSERT_NO_FATAL_FAILURE(CheckSnapshot(s, w, m.code, band));
       } else {
         Trade t = type == "SSEL2_Transaction" ? ReadTrade<lmvproto::SSEL2_Transaction>(m.payload)
                                               : ReadTrade<lmvproto::SZSEL2_Transaction>(m.payload);
@@ -256,6 +277,11 @@ TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
     EXPECT_GT(trades, 1000);
     if (c.reachesLimits) {
       EXPECT_GT(limitTouches, 0) << "the limits were never reached";
+    }
+    int64_t lockedAtTheClose = 0;
+    for (const auto& [code, isLocked] : locked) lockedAtTheClose += isLocked;
+    if (c.locks) {
+      EXPECT_GT(lockedAtTheClose, 0) << "no day ended locked at its limit";
     }
   }
 }

@@ -133,17 +133,21 @@ struct OrderSeen {
   std::vector<std::string> reports;
 };
 
-// 2.5 bp commission and 5 bp stamp duty on sells, rounded half up per order.
+// Per order on its whole traded amount, each rounded half up: commission
+// 2.5 bp but at least 5.00, stamp duty 5 bp on sells, transfer fee 0.1 bp.
 int64_t FeesOf(const OrderSeen& order) {
-  int64_t ppm = order.tradeType == kBuy ? 250 : 750;
-  return (order.amount * ppm + 500000) / 1000000;
+  if (order.amount == 0) return 0;
+  auto fee = [&](int64_t ppm) { return (order.amount * ppm + 500000) / 1000000; };
+  return std::max<int64_t>(500, fee(250)) + (order.tradeType == kBuy ? 0 : fee(500)) + fee(10);
 }
 
 TEST(VenueClientTest, TradesAgainstTheBookItWasShown) {
-  // On the first snapshot of 600000: a buy through the asks, a buy resting
-  // below the bids, and one order for each reason the venue refuses. On the
-  // tenth: a sell at the bid, a cancel of the resting buy, a cancel of the
-  // filled buy and one of an order number the venue never gave.
+  // The account holds 100000 shares of 600000 from an earlier day. On the
+  // first snapshot of 600000: a buy through the asks, a buy resting below
+  // the bids, and one order for each reason the venue refuses. On the tenth:
+  // sells of the earlier shares at the bid and at the ask, a cancel of the
+  // resting buy, a cancel of the filled buy and one of an order number the
+  // venue never gave.
   TradingSpi spi([](TradingSpi& s, const Corvane::MD_Market& market, int snapshot) {
     if (std::strcmp(market.szWindCode, "600000.SH") != 0) return;
     if (snapshot == 1) {
@@ -193,7 +197,7 @@ TEST(VenueClientTest, TradesAgainstTheBookItWasShown) {
   std::map<std::string, Level> lastTrade;              // price, and the buyer's side as volume
   std::map<int64_t, OrderSeen> orders;
   std::map<int, int32_t> insertErrors, cancelErrors;
-  std::map<std::string, int64_t> shares;
+  std::map<std::string, int64_t> shares{{"600000.SH", 100000}};
   int64_t cash = 100000000;
   int fills = 0;
   for (const SpiEvent& e : spi.Events()) {
@@ -241,10 +245,12 @@ TEST(VenueClientTest, TradesAgainstTheBookItWasShown) {
         EXPECT_TRUE(buy ? price <= order.limit : price >= order.limit);
         level->volume -= volume;
       } else {
+        // After a trade through its price, or at it once the queue ahead
+        // of it had traded.
         const Level& trade = lastTrade[match.szContractCode];
         EXPECT_EQ(price, order.limit) << "neither at a level of the book nor after a trade";
-        EXPECT_TRUE(buy ? trade.price < price && trade.volume == 0
-                        : trade.price > price && trade.volume == 1);
+        EXPECT_TRUE(buy ? trade.price <= price && trade.volume == 0
+                        : trade.price >= price && trade.volume == 1);
       }
       order.amount += price * volume;
       shares[match.szContractCode] += buy ? volume : -volume;
@@ -319,7 +325,7 @@ TEST(VenueClientDecimalTest, OrderNumbersAreTheDecimalCodes) {
   TradingSpi spi([](TradingSpi& s, const Corvane::MD_Market& market, int snapshot) {
     if (std::strcmp(market.szWindCode, "600000.SH") != 0) return;
     if (snapshot == 1) {
-      s.Place({10, "600000", kBuy, 0, 50, 500}, market);
+      s.Place({10, "600000", kBuy, 0, 5, 500}, market);
       s.Place({11, "600000", kBuy, 98000, 0, 100}, market);
     } else if (snapshot == 2) {
       s.Cancel(30, s.OrderIdOf(11));

@@ -11,94 +11,42 @@
 #include <string>
 #include <vector>
 
-#include "quote.pb.h"
-#include "quote_messages.h"
-#include "text_format.h"
+#include "venue_reports.h"
 
 namespace {
 
 using sim::Venue;
 using sim::VenueError;
 
-std::vector<std::string> g_reports;
-
+using testing_support::Book;
 using testing_support::Format;
-
-// Order codes are "S5-<n>" (stem 5) and match ids "M5-<n>"; prices as %.2f.
-ItgCallbacks Recorder() {
-  return {
-      [](int32_t, int32_t status, const char* message) {
-        g_reports.push_back(Format("login %d %s", status, message));
-      },
-      [](int32_t reqId, int32_t error, const char* message, const char* code, const char* orderCode,
-         const char*, int32_t side, double price, int32_t quantity, double tradedPrice,
-         int32_t traded, char status, const char* time, int32_t kind) {
-        g_reports.push_back(Format("order %d %d [%s] %s %s side%d %.2fx%d traded %.4fx%d %c %s k%d",
-                                   reqId, error, message, code, orderCode, side, price, quantity,
-                                   tradedPrice, traded, status, time, kind));
-      },
-      [](int32_t reqId, int32_t error, const char*, const char* code, const char* orderCode,
-         const char*, const char* matchId, int32_t side, double price, int32_t quantity,
-         const char* time, int32_t kind) {
-        g_reports.push_back(Format("match %d %d %s %s %s side%d %.2fx%d %s k%d", reqId, error, code,
-                                   orderCode, matchId, side, price, quantity, time, kind));
-      },
-      [](int32_t reqId, int32_t error, const char* message, const char* code, int32_t position,
-         int32_t last) {
-        g_reports.push_back(Format("position %d %d [%s] %s %d last%d", reqId, error, message, code,
-                                   position, last));
-      },
-      [](int32_t reqId, int32_t error, const char* message, const char* code, const char* orderCode,
-         const char*, int32_t side, double price, int32_t quantity) {
-        g_reports.push_back(Format("insert %d %d [%s] %s %s side%d %.2fx%d", reqId, error, message,
-                                   code, orderCode, side, price, quantity));
-      },
-      [](int32_t reqId, int32_t error, const char* message) {
-        g_reports.push_back(Format("cancel %d %d [%s]", reqId, error, message));
-      },
-      [](int32_t reqId, int32_t error, const char*, const char* currency, const char* available,
-         const char* total) {
-        g_reports.push_back(
-            Format("balance %d %d %s %s %s", reqId, error, currency, available, total));
-      },
-  };
-}
-
-sim::QuoteMessage Message(const char* type, sim::FeedKind kind, int64_t time,
-                          const std::string& payload) {
-  return {type, time, "600000", kind, payload};
-}
-
-// The book of 600000 (previous close 12.20, limits 10.98 to 13.42): asks
-// 12.35 x 1100, 12.36 x 1200, ...; bids 12.34 x 2100, 12.33 x 2200, ...
-lmvproto::SSEL2_Quotation Book() { return testing_support::ShanghaiSnapshot(); }
-
-sim::QuoteMessage Snapshot(const lmvproto::SSEL2_Quotation& book, int64_t time = 93003000) {
-  return Message("SSEL2_Quotation", sim::kSnapshots, time, testing_support::Encode(book));
-}
-
-sim::QuoteMessage Trade(bool buy, double price, uint32_t volume, int64_t time = 93004000) {
-  lmvproto::SSEL2_Transaction trade = testing_support::ShanghaiTrade();
-  trade.set_buysellflag(buy ? 1 : 2);
-  trade.set_tradeprice(price);
-  trade.set_tradevolume(volume);
-  return Message("SSEL2_Transaction", sim::kTrades, time, testing_support::Encode(trade));
-}
-
-constexpr int64_t kBuy = 2, kSell = 1;
+using testing_support::g_reports;
+using testing_support::kBuy;
+using testing_support::kSell;
+using testing_support::Recorder;
+using testing_support::Snapshot;
+using testing_support::Trade;
 
 class VenueTest : public testing::Test {
  protected:
-  VenueTest() : venue_(Settings(), Instruments(), 5, 92500000) {
+  VenueTest() : venue_(Settings(), Market(), 5) {
     venue_.SetCallbacks(Recorder());
     venue_.Login("demo", "demo", "");
     venue_.OnMarket(Snapshot(Book(), 93000000));
     g_reports.clear();
   }
 
-  static sim::VenueSettings Settings() { return {}; }
-  static std::vector<sim::Instrument> Instruments() {
-    return {{"600000", sim::Exchange::kShanghai, 1220}, {"000001", sim::Exchange::kShenzhen, 1123}};
+  // 3000 shares of 600000 held from an earlier day, bought at 12.00.
+  static sim::VenueSettings Settings() {
+    sim::VenueSettings settings;
+    settings.positions = {{"600000", 3000, 3600000}};
+    return settings;
+  }
+  static sim::VenueMarket Market() {
+    sim::VenueMarket market;
+    market.instruments = {{"600000", sim::Exchange::kShanghai, 1220},
+                          {"000001", sim::Exchange::kShenzhen, 1123}};
+    return market;
   }
 
   // The reports since the last call.
@@ -137,15 +85,17 @@ TEST_F(VenueTest, RefusesWhatItCannotTake) {
       {"below the limit", "600000", kSell, "10.970000", 100, VenueError::kOutsideLimits,
        "price 10.97 is outside today's limits 10.98 to 13.42"},
       {"zero quantity", "600000", kBuy, "12.350000", 0, VenueError::kBadQuantity,
-       "quantity must be from 1 to 1000000000"},
+       "quantity must be from 1 to 1000000 on the Shanghai main board"},
       {"negative quantity", "600000", kSell, "12.350000", -100, VenueError::kBadQuantity,
-       "quantity must be from 1 to 1000000000"},
+       "quantity must be from 1 to 1000000 on the Shanghai main board"},
       {"odd lot buy", "600000", kBuy, "12.350000", 150, VenueError::kNotWholeLots,
-       "a buy must be whole lots of 100 shares"},
+       "a buy on the Shanghai main board must be whole lots of 100 shares"},
+      // 81000 x 12.35 = 1000350.00; commission 250.09, transfer fee 10.00.
       {"cash", "600000", kBuy, "12.350000", 81000, VenueError::kNotEnoughCash,
-       "not enough cash: the order needs 1000600.09, 1000000.00 is available"},
+       "not enough cash: the order needs 1000610.09, 1000000.00 is available"},
       {"position", "000001", kSell, "11.230000", 100, VenueError::kNotEnoughPosition,
-       "not enough shares: 100 to sell, 0 available"},
+       "not enough shares: 100 to sell, 0 sellable today; shares bought today settle tomorrow "
+       "(T+1)"},
   };
   int32_t reqId = 0;
   for (const Case& c : cases) {
@@ -171,7 +121,9 @@ TEST_F(VenueTest, RefusesWhatItCannotTake) {
 }
 
 TEST(VenueLoginTest, AnswersLoginsAndRefusesRequestsBeforeOne) {
-  Venue venue({}, {{"600000", sim::Exchange::kShanghai, 1220}}, 5, 93000000);
+  sim::VenueMarket market;
+  market.instruments = {{"600000", sim::Exchange::kShanghai, 1220}};
+  Venue venue({}, market, 5);
   venue.SetCallbacks(Recorder());
   g_reports.clear();
   venue.Insert(1, "600000", kBuy, "12.350000", 100);
@@ -285,7 +237,7 @@ TEST_F(VenueTest, FillsAgainstTheBookAndRestsTheRest) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Venue venue(Settings(), Instruments(), 5, 92500000);
+    Venue venue(Settings(), Market(), 5);
     venue.SetCallbacks(Recorder());
     venue.Login("demo", "demo", "");
     venue.OnMarket(Snapshot(Book(), 93000000));
@@ -302,23 +254,32 @@ TEST_F(VenueTest, KeepsCashAndSharesToTheCent) {
     const char* balance;  // available, total
     const char* positions;
   };
-  // Fees: 2.5 bp commission, 5 bp stamp duty on sells, rounded half up per
-  // order over its whole amount.
+  // Fees per order over its whole amount, each rounded half up: commission
+  // 2.5 bp but at least 5.00, stamp duty 5 bp on sells, transfer fee 0.1 bp.
+  // The 3000 shares held from before are worth 12.34 each (the last trade)
+  // until the account trades.
   const Step steps[] = {
+      // 1230.00, commission 5.00 (0.31 is below the least), transfer fee 0.01.
       {"a resting buy holds back its price and fees",
-       [](Venue& v) { v.Insert(1, "600000", kBuy, "12.300000", 100); }, "998769.69 1000000.00",
-       "[no positions]  0 last1"},
-      {"its cancel gives them back", [](Venue& v) { v.Cancel(2, "S5-1"); }, "1000000.00 1000000.00",
-       "[no positions]  0 last1"},
-      // 1100 x 12.35 + 1200 x 12.36 = 28417.00, fee 7.10; the rest of 200 at
-      // 12.36 holds 2472.00 and 0.62 more fees.
+       [](Venue& v) { v.Insert(1, "600000", kBuy, "12.300000", 100); }, "998764.99 1037020.00",
+       "[] 600000 3000 last1"},
+      {"its cancel gives them back", [](Venue& v) { v.Cancel(2, "S5-1"); },
+       "1000000.00 1037020.00", "[] 600000 3000 last1"},
+      // 1100 x 12.35 = 13585.00 pays 5.00 and 0.14; with 1200 x 12.36 the
+      // order's 28417.00 owes 7.10 and 0.28, so the second fill pays 2.10 and
+      // 0.14. The rest of 200 at 12.36 holds 2472.00 and 0.65 more fees.
       {"a partly filled buy", [](Venue& v) { v.Insert(3, "600000", kBuy, "12.360000", 2500); },
-       "969103.28 1000003.90", "[] 600000 2300 last1"},
-      {"its rest cancelled", [](Venue& v) { v.Cancel(4, "S5-2"); }, "971575.90 1000003.90",
-       "[] 600000 2300 last1"},
-      // 2100 x 12.34 = 25914.00, fees 19.44 (7.5 bp of it, rounded).
-      {"a sell of most of it", [](Venue& v) { v.Insert(5, "600000", kSell, "12.340000", 2100); },
-       "997470.46 999938.46", "[] 600000 200 last1"},
+       "969102.97 1037083.62", "[] 600000 5300 last1"},
+      {"its rest cancelled", [](Venue& v) { v.Cancel(4, "S5-2"); }, "971575.62 1037083.62",
+       "[] 600000 5300 last1"},
+      // 2100 x 12.34 = 25914.00 of the shares held from before: commission
+      // 6.48, stamp duty 12.96, transfer fee 0.26.
+      {"a sell of most of those held from before",
+       [](Venue& v) { v.Insert(5, "600000", kSell, "12.340000", 2100); }, "997469.92 1036957.92",
+       "[] 600000 3200 last1"},
+      {"today's shares are not sold today",
+       [](Venue& v) { v.Insert(6, "600000", kSell, "12.340000", 1000); }, "997469.92 1036957.92",
+       "[] 600000 3200 last1"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.name);
@@ -386,7 +347,7 @@ TEST(VenueQueryTest, EmptyAnswersCarryACodeNoOrderHas) {
     SCOPED_TRACE(decimal ? "decimal codes" : "text codes");
     sim::VenueSettings settings;
     settings.decimalCodes = decimal;
-    Venue venue(settings, {}, 5, 93000000);
+    Venue venue(settings, {}, 5);
     venue.SetCallbacks(Recorder());
     venue.Login("demo", "demo", "");
     g_reports.clear();
