@@ -32,7 +32,7 @@ constexpr double kFast = 0.3, kSlow = 0.05, kBand = 0.0005;
 struct Stock {
   double fast = 0, slow = 0;
   int position = 0;
-  int sellable = 0;  // held when the day began, less what was sold since
+  int sellable = 0;      // held when the day began, less what was sold since
   bool pending = false;  // an order is working; wait for its end
 };
 

@@ -17,15 +17,29 @@ namespace {
 constexpr const char* kConfig = "VELTRANE_SIM_CONFIG";
 // Far more than any list of these settings; a file beyond it is not one.
 constexpr size_t kLargestConfig = 1 << 20;
-constexpr const char* kNames[] = {
-    "VELTRANE_SIM_TAPE",         "VELTRANE_SIM_SEED",        "VELTRANE_SIM_INSTRUMENTS",
-    "VELTRANE_SIM_SESSIONS",     "VELTRANE_SIM_SNAPSHOT_MS", "VELTRANE_SIM_TRADE_RATE",
-    "VELTRANE_SIM_SPEED",        "VELTRANE_SIM_USER",        "VELTRANE_SIM_PASSWORD",
-    "VELTRANE_SIM_CAPITAL",      "VELTRANE_SIM_ORDER_CODES", "VELTRANE_SIM_COMMISSION_BP",
-    "VELTRANE_SIM_STAMP_DUTY_BP", "VELTRANE_SIM_FEED_LATENCY_MS", "VELTRANE_SIM_ORDER_LATENCY_MS",
-    "VELTRANE_SIM_REPORT_LATENCY_MS", "VELTRANE_SIM_MIN_COMMISSION", "VELTRANE_SIM_TRANSFER_FEE_BP",
-    "VELTRANE_SIM_POSITIONS",    "VELTRANE_SIM_ACCOUNT_REPORT", "VELTRANE_SIM_ACCOUNT_START",
-    "VELTRANE_SIM_SUSPENDED",    "VELTRANE_SIM_BOARD_RULES"};
+constexpr const char* kNames[] = {"VELTRANE_SIM_TAPE",
+                                  "VELTRANE_SIM_SEED",
+                                  "VELTRANE_SIM_INSTRUMENTS",
+                                  "VELTRANE_SIM_SESSIONS",
+                                  "VELTRANE_SIM_SNAPSHOT_MS",
+                                  "VELTRANE_SIM_TRADE_RATE",
+                                  "VELTRANE_SIM_SPEED",
+                                  "VELTRANE_SIM_USER",
+                                  "VELTRANE_SIM_PASSWORD",
+                                  "VELTRANE_SIM_CAPITAL",
+                                  "VELTRANE_SIM_ORDER_CODES",
+                                  "VELTRANE_SIM_COMMISSION_BP",
+                                  "VELTRANE_SIM_STAMP_DUTY_BP",
+                                  "VELTRANE_SIM_FEED_LATENCY_MS",
+                                  "VELTRANE_SIM_ORDER_LATENCY_MS",
+                                  "VELTRANE_SIM_REPORT_LATENCY_MS",
+                                  "VELTRANE_SIM_MIN_COMMISSION",
+                                  "VELTRANE_SIM_TRANSFER_FEE_BP",
+                                  "VELTRANE_SIM_POSITIONS",
+                                  "VELTRANE_SIM_ACCOUNT_REPORT",
+                                  "VELTRANE_SIM_ACCOUNT_START",
+                                  "VELTRANE_SIM_SUSPENDED",
+                                  "VELTRANE_SIM_BOARD_RULES"};
 // An account report of a day of many thousands of orders is still far below.
 constexpr size_t kLargestAccountStart = 256 << 20;
 constexpr int64_t kLargestCapital = 10000000000000;  // cents
@@ -372,11 +386,13 @@ bool LoadExchangeSettings(const SettingLookup& lookup, ExchangeSettings& setting
   }
   if (given("VELTRANE_SIM_INSTRUMENTS", value)) {
     std::string why;
-    if (!ParseInstruments(value, settings.source.market.seed, settings.source.market.instruments, why)) {
+    if (!ParseInstruments(value, settings.source.market.seed, settings.source.market.instruments,
+                          why)) {
       complain("VELTRANE_SIM_INSTRUMENTS", value, why.c_str());
     }
   }
-  if (given("VELTRANE_SIM_SESSIONS", value) && !ParseSessions(value, settings.source.market.sessions)) {
+  if (given("VELTRANE_SIM_SESSIONS", value) &&
+      !ParseSessions(value, settings.source.market.sessions)) {
     complain("VELTRANE_SIM_SESSIONS", value,
              "expected ascending HHMM[SS]-HHMM[SS] ranges separated by commas");
   }

@@ -61,8 +61,7 @@ Board BoardOfCode(std::string_view code) {
     if (code.substr(0, 3) == prefix.digits) return prefix.board;
   }
   char first = code.empty() ? '0' : code.front();
-  return first == '5' || first == '6' || first == '9' ? Board::kShanghaiMain
-                                                      : Board::kShenzhenMain;
+  return first == '5' || first == '6' || first == '9' ? Board::kShanghaiMain : Board::kShenzhenMain;
 }
 
 PriceBand BandOf(const Listing& listing, int64_t previousClose, const RuleBook& rules) {

@@ -17,10 +17,10 @@
 namespace sim {
 
 // XX(enumerator, key in settings, name in messages)
-#define SIM_BOARD_MAP(XX)                            \
-  XX(kShanghaiMain, "sh_main", "Shanghai main board") \
-  XX(kStar, "star", "STAR Market")                    \
-  XX(kShenzhenMain, "sz_main", "Shenzhen main board") \
+#define SIM_BOARD_MAP(XX)                                 \
+  XX(kShanghaiMain, "sh_main", "the Shanghai main board") \
+  XX(kStar, "star", "the STAR Market")                    \
+  XX(kShenzhenMain, "sz_main", "the Shenzhen main board") \
   XX(kChiNext, "chinext", "ChiNext")
 
 enum class Board {
@@ -31,14 +31,14 @@ enum class Board {
 constexpr size_t kBoardCount = 4;
 
 struct BoardRules {
-  int64_t limitPct;    // daily price band, % of the previous close either way
-  int64_t stLimitPct;  // the band of a share under risk warning (ST)
-  int64_t minimum;     // smallest order; a sell of a whole remainder may be less
-  int64_t step;        // sizes above the minimum go up in steps of this many
-  int64_t maxQuantity; // largest limit order
-  int64_t cagePct;     // continuous trading: a buy at most this % above the
-                       // reference price, a sell at most this % below it ...
-  int64_t cageTicks;   // ... or this many ticks from it, whichever is wider
+  int64_t limitPct;     // daily price band, % of the previous close either way
+  int64_t stLimitPct;   // the band of a share under risk warning (ST)
+  int64_t minimum;      // smallest order; a sell of a whole remainder may be less
+  int64_t step;         // sizes above the minimum go up in steps of this many
+  int64_t maxQuantity;  // largest limit order
+  int64_t cagePct;      // continuous trading: a buy at most this % above the
+                        // reference price, a sell at most this % below it ...
+  int64_t cageTicks;    // ... or this many ticks from it, whichever is wider
 };
 
 // XX(field, key in settings): the figures of a board that a setting may change.
@@ -64,7 +64,7 @@ RuleBook DefaultRules();
 
 // "sh_main" for Board::kShanghaiMain; null-free for every board.
 const char* BoardKey(Board board);
-// "Shanghai main board"
+// "the Shanghai main board", "ChiNext"
 const char* BoardName(Board board);
 // The board whose key is `key`; false if none is.
 bool BoardOfKey(std::string_view key, Board& board);

@@ -46,7 +46,8 @@ bool ParseEntry(std::string_view entry, uint64_t seed, Instrument& out, std::str
       out.st = true;
     } else if (field == "NEW" || field == "new") {
       out.newListing = true;
-    } else if (price.empty() && !field.empty() && std::isdigit(static_cast<unsigned char>(field[0]))) {
+    } else if (price.empty() && !field.empty() &&
+               std::isdigit(static_cast<unsigned char>(field[0]))) {
       price = field;
     } else {
       error = "'" + whole + "' has '" + std::string(field) +

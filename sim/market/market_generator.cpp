@@ -121,7 +121,7 @@ bool MarketGenerator::NextInterval(std::vector<QuoteMessage>& out) {
 void MarketGenerator::Lock(Day& day) {
   int wanted = day.target >= static_cast<double>(day.shape.upperLimit)   ? 1
                : day.target <= static_cast<double>(day.shape.lowerLimit) ? -1
-                                                                          : 0;
+                                                                         : 0;
   if (wanted == day.locked) return;
   if (day.locked != 0) day.book.Unlock(day.locked > 0, day.shape);
   if (wanted != 0) day.book.Lock(day.random, wanted > 0, day.shape);

@@ -31,7 +31,7 @@ struct MarketSettings {
   std::vector<Instrument> instruments = DefaultInstruments();
   std::vector<Session> sessions = {{34200000, 41400000}, {46800000, 54000000}};
   int64_t snapshotIntervalMs = 3000;
-  double tradesPerInterval = 4;  // mean, per instrument
+  double tradesPerInterval = 4;     // mean, per instrument
   RuleBook rules = DefaultRules();  // the bands prices keep inside
   std::vector<Suspension> suspensions;
 };

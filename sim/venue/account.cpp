@@ -34,9 +34,9 @@ void Account::Settle(const std::string& code, bool buy, int64_t shares, int64_t 
   // last of a position takes what is left.
   int64_t part = shares >= holding.quantity
                      ? holding.cost
-                     : static_cast<int64_t>((static_cast<__int128>(holding.cost) * shares +
-                                             holding.quantity / 2) /
-                                            holding.quantity);
+                     : static_cast<int64_t>(
+                           (static_cast<__int128>(holding.cost) * shares + holding.quantity / 2) /
+                           holding.quantity);
   holding.cost -= part;
   holding.quantity -= shares;
   holding.sold += shares;

@@ -110,8 +110,8 @@ void Venue::WriteAccountReport(const std::string& path) const {
   if (written && std::rename(temporary.c_str(), path.c_str()) == 0) return;
   if (written) error = errno;
   std::remove(temporary.c_str());
-  std::fprintf(stderr, "simulated venue: the account report %s was not written: %s\n",
-               path.c_str(), std::strerror(error));
+  std::fprintf(stderr, "simulated venue: the account report %s was not written: %s\n", path.c_str(),
+               std::strerror(error));
 }
 
 }  // namespace sim

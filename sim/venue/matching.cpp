@@ -189,8 +189,7 @@ void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_v
     Order& order = orders_[index];
     if (order.security != code || order.stage != Stage::kBook) continue;
     bool within = false;
-    int64_t shown =
-        ShownAt(order.buy ? market.bids : market.asks, order.buy, order.price, within);
+    int64_t shown = ShownAt(order.buy ? market.bids : market.asks, order.buy, order.price, within);
     if (within) order.ahead = std::min(order.ahead, shown);
   }
   ReleaseCaged(code, market);

@@ -42,23 +42,22 @@ Refusal CheckInsert(const InsertFacts& facts) {
   }
   if (facts.offTick) return {VenueError::kOffTick, "price " + price + " is not on the 0.01 tick"};
   if (facts.price < facts.limits.lower || facts.price > facts.limits.upper) {
-    return {VenueError::kOutsideLimits, "price " + CentsText(facts.price) +
-                                            " is outside today's limits " +
-                                            CentsText(facts.limits.lower) + " to " +
-                                            CentsText(facts.limits.upper)};
+    return {VenueError::kOutsideLimits,
+            "price " + CentsText(facts.price) + " is outside today's limits " +
+                CentsText(facts.limits.lower) + " to " + CentsText(facts.limits.upper)};
   }
   const BoardRules& rules = *facts.rules;
   const std::string board = BoardName(facts.board);
   if (facts.quantity <= 0 || facts.quantity > rules.maxQuantity) {
-    return {VenueError::kBadQuantity, "quantity must be from 1 to " +
-                                          std::to_string(rules.maxQuantity) + " on the " + board};
+    return {VenueError::kBadQuantity,
+            "quantity must be from 1 to " + std::to_string(rules.maxQuantity) + " on " + board};
   }
   if (buy && !FollowsSizeRule(rules, facts.quantity)) {
-    return {VenueError::kNotWholeLots, "a buy on the " + board + " must be " + SizeRule(rules)};
+    return {VenueError::kNotWholeLots, "a buy on " + board + " must be " + SizeRule(rules)};
   }
   // What is left below a lot can only go in one sell of all that is left.
   if (!buy && !FollowsSizeRule(rules, facts.quantity) && facts.quantity != facts.sellable) {
-    return {VenueError::kNotWholeLots, "a sell on the " + board + " must be " + SizeRule(rules) +
+    return {VenueError::kNotWholeLots, "a sell on " + board + " must be " + SizeRule(rules) +
                                            ", or all " + Shares(facts.sellable) +
                                            " that may be sold"};
   }

@@ -14,32 +14,34 @@
 
 namespace sim {
 
-// XX(name, id, what it means): the error ids of the insert answer, the
-// cancel answer and the query answers. An order's checks run in the order
-// of the ids from 10 to 22 below, the suspension checked right after the code.
-#define SIM_VENUE_ERROR_MAP(XX)                                                 \
-  XX(kNotLoggedIn, 1, "not logged in")                                          \
-  XX(kUnknownCode, 10, "unknown security code")                                 \
-  XX(kBadSide, 11, "side other than 1 (sell) or 2 (buy)")                       \
-  XX(kBadPrice, 12, "price not a positive number")                              \
-  XX(kOffTick, 13, "price not on the 0.01 tick")                                \
-  XX(kOutsideLimits, 14, "price outside the day's limits")                      \
-  XX(kBadQuantity, 15, "quantity above the board's largest order")              \
-  XX(kNotWholeLots, 16, "size not by the board's lots")                         \
-  XX(kNotEnoughCash, 17, "not enough cash for a buy, fees included")            \
-  XX(kNotEnoughPosition, 18, "not enough sellable shares (T+1)")                \
-  XX(kMarketClosed, 19, "the market is not open: before the first session or after the close") \
-  XX(kUnknownOrder, 20, "cancel of an unknown order code")                      \
-  XX(kOrderFinished, 21, "cancel of an order already filled, cancelled or refused") \
-  XX(kSuspended, 22, "the instrument is suspended")                             \
-  XX(kNoRows, 30, "a query with nothing to answer")
+// XX(name, id, answered to, what it means): the error ids of the venue's
+// answers. An order's checks run in the order listed here, from 10 on; the
+// README's table of refusals is checked against the order ones.
+#define SIM_VENUE_ERROR_MAP(XX)                                                              \
+  XX(kNotLoggedIn, 1, kAny, "not logged in")                                                 \
+  XX(kUnknownCode, 10, kOrder, "unknown security code")                                      \
+  XX(kSuspended, 22, kOrder, "the instrument is suspended")                                  \
+  XX(kMarketClosed, 19, kOrder,                                                              \
+     "the market is not open: before the first session, or the day is over")                 \
+  XX(kBadSide, 11, kOrder, "side other than 1 (sell) or 2 (buy)")                            \
+  XX(kBadPrice, 12, kOrder, "price not a positive number")                                   \
+  XX(kOffTick, 13, kOrder, "price not on the 0.01 tick")                                     \
+  XX(kOutsideLimits, 14, kOrder, "price outside the day's limits (the board's band)")        \
+  XX(kBadQuantity, 15, kOrder, "quantity above the board's largest order")                   \
+  XX(kNotWholeLots, 16, kOrder, "size not by the board's lots")                              \
+  XX(kNotEnoughCash, 17, kOrder, "not enough cash for a buy, fees included")                 \
+  XX(kNotEnoughPosition, 18, kOrder, "not enough sellable shares (T+1)")                     \
+  XX(kUnknownOrder, 20, kCancel, "cancel of an unknown order code")                          \
+  XX(kOrderFinished, 21, kCancel, "cancel of an order already filled, cancelled or refused") \
+  XX(kNoRows, 30, kQuery, "a query with nothing to answer")
 
 struct VenueError {
   enum : int32_t {
-#define SIM_VENUE_ERROR_ENUM(name, id, text) name = id,
+#define SIM_VENUE_ERROR_ENUM(name, id, answer, text) name = id,
     SIM_VENUE_ERROR_MAP(SIM_VENUE_ERROR_ENUM)
 #undef SIM_VENUE_ERROR_ENUM
   };
+  enum Answer { kAny, kOrder, kCancel, kQuery };
 };
 
 // What an order is checked against, as the venue sees it when it arrives.

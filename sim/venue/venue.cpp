@@ -84,10 +84,9 @@ std::string Venue::Closed(bool& waiting) const {
     return "the market is not open yet: trading starts at " +
            ClockText(ExchangeTime(market_.sessions.front().start)).substr(0, 5);
   }
-  waiting = std::none_of(market_.sessions.begin(), market_.sessions.end(),
-                         [now](const Session& session) {
-                           return now >= session.start && now < session.end;
-                         });
+  waiting = std::none_of(
+      market_.sessions.begin(), market_.sessions.end(),
+      [now](const Session& session) { return now >= session.start && now < session.end; });
   return {};
 }
 
@@ -172,9 +171,13 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   if (waiting) {
     placed.stage = Stage::kWaiting;
     waitingOrders_ = true;
-    placed.message = "accepted; it waits for the next session";
-  } else if (std::string held = OutsideCage(*facts.rules, placed.buy, placed.price,
-                                            ReferenceOf(market->second));
+    int64_t now = MillisecondsOfDay(clock_);
+    auto next = std::find_if(market_.sessions.begin(), market_.sessions.end(),
+                             [now](const Session& session) { return session.start > now; });
+    placed.message = "accepted; it waits for the session at " +
+                     ClockText(ExchangeTime(next->start)).substr(0, 5);
+  } else if (std::string held =
+                 OutsideCage(*facts.rules, placed.buy, placed.price, ReferenceOf(market->second));
              !held.empty()) {
     placed.stage = Stage::kCaged;
     placed.message = "accepted; " + held;

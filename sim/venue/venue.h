@@ -212,7 +212,7 @@ class Venue : public MarketListener {
   std::vector<Order> orders_;
   std::unordered_map<std::string, size_t> orderByCode_;
   std::vector<size_t> resting_;  // indexes into orders_ of working orders, in arrival order
-  bool waitingOrders_ = false;  // some order came in a break between sessions
+  bool waitingOrders_ = false;   // some order came in a break between sessions
   Fees feesPaid_;
   std::vector<Match> matches_;
 };

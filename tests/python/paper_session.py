@@ -5,8 +5,9 @@ simulated exchange). It prints every event it receives as one JSON line:
 
 On the first snapshot of 600000 it buys through the asks twice, buys below
 the bids (that order rests) and sends one order for each reason the venue
-refuses; on the tenth it sells at the bid and at the ask and cancels the
-resting buy, the first (filled) buy and an order number never given. After
+refuses; on the tenth it sells shares held from an earlier day (the test
+gives the account some) at the bid and at the ask and cancels the resting
+buy, the first (filled) buy and an order number never given. After
 the closing snapshot and the end of every order it queries positions and
 capital. Events are delivered in lockstep with the exchange, so that the
 session runs the same way every time. Usage: paper_session.py PASSWORD

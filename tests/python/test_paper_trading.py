@@ -1,10 +1,11 @@
 """Paper trading through Ombrel and veltrane against the stand-ins' simulated
 exchange (fixed seed), each session in a process of its own: the example
 strategy, the fills against the book the strategy was shown, the account
-against the fills, every refusal, cancels, and the order numbers of both
-code modes.
+against the fills, every refusal, cancels, the order numbers of both code
+modes, and days chained through the venue's account report.
 """
 
+from decimal import Decimal
 import json
 import os
 import pathlib
@@ -37,16 +38,28 @@ def run(script, directory, *arguments, **variables):
 
 
 NO_LATENCY = {f"VELTRANE_SIM_{kind}_LATENCY_MS": "0" for kind in ("FEED", "ORDER", "REPORT")}
+# Shares of 600000 held from an earlier day: what the session's sells sell.
+HELD = {"VELTRANE_SIM_POSITIONS": "600000:100000:10.00"}
 
 
 def session(directory, password="demo", **variables):
     lines = run(HERE / "paper_session.py", directory, password,
-                **{**NO_LATENCY, **variables}).splitlines()
+                **{**NO_LATENCY, **HELD, **variables}).splitlines()
     return [json.loads(line) for line in lines if line.startswith("[")]
 
 
 def cents(price):
     return int(price / 100 + 0.5)
+
+
+def fees_of(amount, buy):
+    """A broker's fees in cents of an order that traded `amount` cents: each
+    rounded half up, commission 2.5 bp but at least 5.00, stamp duty 5 bp on
+    sells, transfer fee 0.1 bp."""
+    if amount == 0:
+        return 0
+    fee = lambda ppm: (amount * ppm + 500000) // 1000000
+    return max(500, fee(250)) + (0 if buy else fee(500)) + fee(10)
 
 
 def test_example_strategy_trades_and_sums_up(tmp_path):
@@ -69,7 +82,7 @@ def test_fills_money_refusals_and_cancels(tmp_path):
     events = session(tmp_path)
     books, last_trade, orders = {}, {}, {}
     inserts, cancels, ended = {}, {}, {}
-    shares, cash, fills = {}, 100000000, 0
+    shares, cash, fills = {"600000.SH": 100000}, 100000000, 0
     for method, d, errorid, _ in events:
         if method == "RtnMarket":
             books[d["szWindCode"]] = (
@@ -100,10 +113,12 @@ def test_fills_money_refusals_and_cancels(tmp_path):
                 assert price <= order["limit"] if buy else price >= order["limit"]
                 level[1] -= volume
             else:
+                # After a trade through its price, or at it once the queue
+                # ahead of it had traded.
                 trade_price, buyer = last_trade[d["szContractCode"]]
                 assert price == order["limit"], d
-                assert (trade_price < price and not buyer) if buy else (
-                    trade_price > price and buyer), d
+                assert (trade_price <= price and not buyer) if buy else (
+                    trade_price >= price and buyer), d
             order["amount"] += price * volume
             shares[d["szContractCode"]] = shares.get(d["szContractCode"], 0) + (
                 volume if buy else -volume)
@@ -121,7 +136,7 @@ def test_fills_money_refusals_and_cancels(tmp_path):
     assert cancels == {30: 0, 31: 21 if filled_first else 0, 32: 20}
 
     for order in orders.values():
-        cash -= (order["amount"] * (250 if order["buy"] else 750) + 500000) // 1000000
+        cash -= fees_of(order["amount"], order["buy"])
     held = {d["szContractCode"]: d["nPosition"] for m, d, _, _ in events
             if m == "RtnRspQryPosition" and d["szContractCode"]}
     assert held == {code: n for code, n in shares.items() if n}
@@ -178,3 +193,72 @@ def test_order_numbers(tmp_path, mode):
     (day_file,) = tmp_path.glob("orders.temp.*")
     lines = set(day_file.read_text().splitlines())
     assert {f"{d['nOrderId']} {d['errDesc']}" for d in answers} <= lines
+
+
+def test_days_chained_through_the_account_report(tmp_path):
+    """The example strategy over two days, the second starting from the
+    first's account report: each report agrees with the fills the strategy
+    was told of, to the cent, and the second day starts where the first
+    ended, selling shares the first day bought."""
+    def fills_told(out):
+        told = []
+        for line in out.splitlines():
+            words = line.split()
+            if len(words) > 5 and words[1] in ("bought", "sold"):
+                told.append((words[2].split(".")[0], "buy" if words[1] == "bought" else "sell",
+                             Decimal(words[5]), int(words[3])))
+        return told
+
+    day = dict(VELTRANE_SIM_SESSIONS="0930-1030", VELTRANE_SIM_SPEED="max")
+    reports, outputs = [], []
+    # Seed 1 has the strategy buy 600000 on the first day, seed 3 sell it
+    # on the second.
+    for number, seed, start in (
+            (1, 1, {"VELTRANE_SIM_POSITIONS": "600000:1000:10.40,000001:1000:11.10"}),
+            (2, 3, {"VELTRANE_SIM_ACCOUNT_START": str(tmp_path / "day1.json")})):
+        path = tmp_path / f"day{number}.json"
+        outputs.append(run(EXAMPLE, tmp_path, VELTRANE_SIM_SEED=str(seed),
+                           VELTRANE_SIM_ACCOUNT_REPORT=str(path), **day, **start))
+        reports.append(json.loads(path.read_text(), parse_float=Decimal))
+
+    for out, report in zip(outputs, reports):
+        assert "rejected" not in out, out
+        assert [(f["code"], f["side"], f["price"], f["quantity"])
+                for f in report["fills"]] == fills_told(out)
+        cash = report["start"]["cash"]
+        held = {p["code"]: p["quantity"] for p in report["start"]["positions"]}
+        sold = {}
+        for fill in report["fills"]:
+            buy = fill["side"] == "buy"
+            assert fill["amount"] == fill["price"] * fill["quantity"]
+            cash += -fill["amount"] - fill["fees"] if buy else fill["amount"] - fill["fees"]
+            held[fill["code"]] = held.get(fill["code"], 0) + (
+                fill["quantity"] if buy else -fill["quantity"])
+            if not buy:
+                sold[fill["code"]] = sold.get(fill["code"], 0) + fill["quantity"]
+        assert report["cash"] == cash
+        assert {p["code"]: p["quantity"] for p in report["positions"]} == {
+            code: n for code, n in held.items() if n}
+        # T+1: no day sells more than it began with.
+        start = {p["code"]: p["quantity"] for p in report["start"]["positions"]}
+        assert all(n <= start.get(code, 0) for code, n in sold.items()), (sold, start)
+        fees = report["fees"]
+        assert fees["total"] == sum(f["fees"] for f in report["fills"]) == (
+            fees["commission"] + fees["stamp_duty"] + fees["transfer_fee"])
+        for order in report["orders"]:
+            cents_traded = int(order["traded_amount"] * 100)
+            assert order["fees"]["total"] * 100 == fees_of(cents_traded, order["side"] == "buy")
+        # The strategy's own summary: the position query and the capital.
+        printed = out.split("positions:\n")[1].split("capital:")[0].split()
+        assert {code.split(".")[0]: int(n) for code, n in zip(printed[::2], printed[1::2])} == {
+            p["code"]: p["quantity"] for p in report["positions"]}
+        assert int(out.split("capital: ")[1].split()[0]) == int(report["cash"])
+
+    first, second = reports
+    assert second["start"]["cash"] == first["cash"]
+    assert second["start"]["positions"] == [
+        {"code": p["code"], "quantity": p["quantity"], "cost": p["cost"]}
+        for p in first["positions"]]
+    bought_first = {f["code"] for f in first["fills"] if f["side"] == "buy"}
+    sold_second = {f["code"] for f in second["fills"] if f["side"] == "sell"}
+    assert bought_first & sold_second, (bought_first, sold_second)

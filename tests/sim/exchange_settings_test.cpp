@@ -116,7 +116,9 @@ TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
       {"VELTRANE_SIM_ORDER_CODES", "text", nullptr, [](auto& s) { return !s.venue.decimalCodes; }},
       {"VELTRANE_SIM_ORDER_CODES", "1", "\"text\" or \"decimal\"", nullptr},
       {"VELTRANE_SIM_COMMISSION_BP", "3", nullptr,
-       [](auto& s) { return s.venue.fees.commissionPpm == 300 && s.venue.fees.stampDutyPpm == 500; }},
+       [](auto& s) {
+         return s.venue.fees.commissionPpm == 300 && s.venue.fees.stampDutyPpm == 500;
+       }},
       {"VELTRANE_SIM_STAMP_DUTY_BP", "0", nullptr,
        [](auto& s) { return s.venue.fees.stampDutyPpm == 0 && s.venue.fees.commissionPpm == 250; }},
       {"VELTRANE_SIM_STAMP_DUTY_BP", "10000.01", "up to 10000", nullptr},
@@ -207,10 +209,13 @@ TEST(ExchangeSettingsTest, AnAccountReportStartsTheNextDay) {
       {"not JSON", "cash=5", {}, "not an account report"},
       {"no positions", R"({"cash": 5})", {}, "not an account report"},
       {"negative cash", R"({"cash": -5, "positions": []})", {}, "not an account report"},
-      {"a position without a quantity", R"({"cash": 5, "positions": [{"code": "600000"}]})", {},
+      {"a position without a quantity",
+       R"({"cash": 5, "positions": [{"code": "600000"}]})",
+       {},
        "a position is not"},
       {"a fractional quantity",
-       R"({"cash": 5, "positions": [{"code": "600000", "quantity": 1.5}]})", {},
+       R"({"cash": 5, "positions": [{"code": "600000", "quantity": 1.5}]})",
+       {},
        "a position is not"},
   };
   for (const Case& c : cases) {

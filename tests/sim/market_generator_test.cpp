@@ -4,12 +4,17 @@
 #include "market_generator.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "message_source.h"
 #include "quote.pb.h"
 #include "sim_days.h"
 
@@ -222,8 +227,8 @@ constexpr InvariantCase kInvariantCases[] = {
      "000101:3.50:ST,000102:4.50:ST,000103:5.50:ST,000104:6.50:ST,000105:7.50:ST,"
      "600106:8.00:ST,600107:9.00:ST,000106:8.50:ST,000107:9.50:ST,600108:3.30:ST",
      3000, 4, true, false, 5, true},
-    {"boards of 20% and new listings", "300750:195.20,688981:50.00,301001:20.00:NEW", 3000, 8,
-     true, false, 0, false},
+    {"boards of 20% and new listings", "300750:195.20,688981:50.00,301001:20.00:NEW", 3000, 8, true,
+     false, 0, false},
 };
 
 TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
@@ -284,6 +289,48 @@ TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
       EXPECT_GT(lockedAtTheClose, 0) << "no day ended locked at its limit";
     }
   }
+}
+
+// A suspended instrument trades neither in the generated market nor on a
+// tape of a day it traded: from 09:35 on, 600000 prints no trade and its
+// snapshots repeat its book; 000001 goes on.
+TEST(MarketGeneratorTest, ASuspendedInstrumentDoesNotTrade) {
+  MarketSettings day =
+      Settings(4, {{"600000", Exchange::kShanghai, 1052}, {"000001", Exchange::kShenzhen, 1123}});
+  day.sessions = {{34200000, 34800000}};  // 09:30 to 09:40
+  const std::string tape = ::testing::TempDir() + "traded" + std::to_string(getpid()) + ".tape";
+  ASSERT_NO_FATAL_FAILURE(testing_support::WriteTape(tape, GenerateDay(day)));
+  for (bool fromTape : {false, true}) {
+    SCOPED_TRACE(fromTape ? "a tape" : "generated");
+    sim::SourceSettings source;
+    source.market = day;
+    source.market.suspensions = {{"600000", 34500000}};
+    if (fromTape) source.tapePath = tape;
+    std::string error;
+    std::unique_ptr<sim::MessageSource> messages = sim::OpenSource(source, error);
+    ASSERT_NE(messages, nullptr) << error;
+    std::map<std::string, int> tradesAfter;
+    std::vector<std::string> booksAfter;
+    for (const QuoteMessage* m = messages->Next(); m != nullptr; m = messages->Next()) {
+      if (sim::MillisecondsOfDay(m->time) < 34500000) continue;
+      if (m->kind == sim::kTrades) ++tradesAfter[m->code];
+      if (m->kind == sim::kSnapshots && m->code == "600000") {
+        lmvproto::SSEL2_Quotation book;
+        ASSERT_TRUE(book.ParseFromString(m->payload));
+        booksAfter.push_back(
+            std::to_string(book.bidprice01()) + std::to_string(book.bidvolume01()) +
+            std::to_string(book.askprice01()) + std::to_string(book.askvolume01()));
+      }
+    }
+    EXPECT_EQ(tradesAfter.count("600000"), 0u);
+    EXPECT_GT(tradesAfter["000001"], 10);
+    if (!fromTape) {
+      ASSERT_GT(booksAfter.size(), 10u);
+      EXPECT_EQ(std::count(booksAfter.begin(), booksAfter.end(), booksAfter.front()),
+                static_cast<long>(booksAfter.size()));
+    }
+  }
+  std::remove(tape.c_str());
 }
 
 }  // namespace

@@ -263,8 +263,8 @@ TEST_F(VenueTest, KeepsCashAndSharesToTheCent) {
       {"a resting buy holds back its price and fees",
        [](Venue& v) { v.Insert(1, "600000", kBuy, "12.300000", 100); }, "998764.99 1037020.00",
        "[] 600000 3000 last1"},
-      {"its cancel gives them back", [](Venue& v) { v.Cancel(2, "S5-1"); },
-       "1000000.00 1037020.00", "[] 600000 3000 last1"},
+      {"its cancel gives them back", [](Venue& v) { v.Cancel(2, "S5-1"); }, "1000000.00 1037020.00",
+       "[] 600000 3000 last1"},
       // 1100 x 12.35 = 13585.00 pays 5.00 and 0.14; with 1200 x 12.36 the
       // order's 28417.00 owes 7.10 and 0.28, so the second fill pays 2.10 and
       // 0.14. The rest of 200 at 12.36 holds 2472.00 and 0.65 more fees.

@@ -17,7 +17,6 @@ namespace testing_support {
 
 inline std::vector<std::string> g_reports;
 
-
 // Order codes are "S5-<n>" (stem 5) and match ids "M5-<n>"; prices as %.2f.
 inline ItgCallbacks Recorder() {
   return {
