@@ -4,6 +4,7 @@
 // later snapshots and trades.
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "payload_fields.h"
@@ -53,9 +54,12 @@ void Venue::Enter(size_t index) {
   if (order.traded < order.quantity) JoinQueue(orders_[index], markets_[order.security]);
 }
 
+// Beyond the levels the book shows, what is ahead is not known: as much as
+// could be, until a snapshot shows the price.
 void Venue::JoinQueue(Order& order, const Market& market) {
   bool within = false;
-  order.ahead = ShownAt(order.buy ? market.bids : market.asks, order.buy, order.price, within);
+  int64_t shown = ShownAt(order.buy ? market.bids : market.asks, order.buy, order.price, within);
+  order.ahead = within ? shown : INT64_MAX;
 }
 
 // Orders that came in a break enter the book, in arrival order, once a
@@ -183,8 +187,9 @@ void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_v
     return x.buy ? x.price > y.price : x.price < y.price;
   });
   for (size_t index : crossed) TakeBook(index);
-  // Volume ahead that the book no longer shows went without trading: taken
-  // as cancelled, from ahead of the order at worst.
+  // Volume that leaves the price without trading is taken to leave from
+  // behind the order as far as it can: what is ahead shrinks only to what
+  // the book still shows there.
   for (size_t index : resting_) {
     Order& order = orders_[index];
     if (order.security != code || order.stage != Stage::kBook) continue;

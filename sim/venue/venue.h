@@ -22,13 +22,20 @@
 // side at or through its price (at that snapshot's level prices), when a
 // trade prints strictly through its price (at the order's own price, up to
 // the trade's volume), or when trades at its price have used up the volume
-// ahead of it (at its price, with what they trade beyond that). Volume ahead
-// that a snapshot no longer shows is taken as cancelled. A buy above the
-// price cage or a sell below it is accepted but held, and enters the book at
-// the first snapshot that brings it inside. The account's orders do not move
-// the simulated market. Orders that are still working when the day ends
-// expire.
+// ahead of it (at its price, with what they trade beyond that). Volume that
+// leaves its price without trading is taken to leave from behind it. A buy
+// above the price cage or a sell below it is accepted but held, and enters
+// the book at the first snapshot that brings it inside. The account's orders
+// do not move the simulated market. Orders that are still working when the
+// day ends expire.
 //
+// Reports, in the order a venue gives them: the insert answer first (its
+// error id and message say why an order is rejected, or that it is held),
+// then status reports ('2' accepted, '8' rejected, '5' partially filled, '7'
+// filled, '6' cancelled or expired) and one match report before the status
+// report of each fill, both as unsolicited notices (report kind 2) carrying
+// the insert request's id.
+
 #ifndef VELTRANE_SIM_VENUE_H
 #define VELTRANE_SIM_VENUE_H
 
