@@ -29,9 +29,12 @@ std::vector<std::string> CodesOf(const std::vector<Instrument>& instruments) {
 }
 
 VenueMarket VenueMarketOf(const SourceSettings& source) {
-  // A tape's instruments are known from its snapshots only.
-  return {source.tapePath.empty() ? source.market.instruments : std::vector<Instrument>{},
-          source.market.sessions, source.market.rules, source.market.suspensions};
+  // A tape's instruments are known from its snapshots only, with the marks
+  // the instrument list gives them.
+  bool tape = !source.tapePath.empty();
+  return {tape ? std::vector<Instrument>{} : source.market.instruments,
+          tape ? source.market.instruments : std::vector<Instrument>{}, source.market.sessions,
+          source.market.rules, source.market.suspensions};
 }
 
 }  // namespace

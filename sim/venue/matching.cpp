@@ -116,6 +116,9 @@ void Venue::OnMarket(const QuoteMessage& message) {
     if (FindSnapshotLayout(message.typeName) == nullptr) return;
     found = markets_.emplace(message.code, Market{}).first;
     found->second.listing.board = BoardOfCode(message.code);
+    for (const Instrument& marked : market_.marks) {
+      if (marked.code == message.code) found->second.listing = ListingOf(marked);
+    }
   }
   Market& market = found->second;
   if (!market.followed) {

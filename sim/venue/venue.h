@@ -74,6 +74,9 @@ struct VenueMarket {
   // Their previous closes and marks; empty when the codes become known from
   // their first snapshots (a tape).
   std::vector<Instrument> instruments;
+  // Where the codes come from the snapshots, what is known of them: the ST
+  // and new-listing marks of those listed here.
+  std::vector<Instrument> marks;
   std::vector<Session> sessions = MarketSettings{}.sessions;
   RuleBook rules = DefaultRules();
   std::vector<Suspension> suspensions;

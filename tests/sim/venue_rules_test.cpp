@@ -149,6 +149,21 @@ TEST(VenueRulesTest, EachBoardsBandAtItsEdges) {
   }
 }
 
+// A tape's codes become known from their snapshots, with the marks that the
+// instrument list gives them.
+TEST(VenueRulesTest, ATapesCodesKeepTheirMarks) {
+  for (bool marked : {false, true}) {
+    SCOPED_TRACE(marked ? "marked ST" : "not marked");
+    sim::VenueMarket market;
+    market.rules.Of(Board::kShanghaiMain).stLimitPct = 5;
+    if (marked) market.marks = {{"600000", Exchange::kShanghai, 0, true}};
+    LiveVenue live({}, market);  // has seen 600000 close at 12.20
+    // 12.20 at 5%: 12.81; at 10%: 13.42.
+    EXPECT_EQ(live.Insert("600000", kBuy, "12.82", 100),
+              marked ? VenueError::kOutsideLimits : 0);
+  }
+}
+
 TEST(VenueRulesTest, SizesAndLotsPerBoard) {
   struct Case {
     const char* name;
