@@ -81,7 +81,7 @@ void Venue::ReleaseCaged(const std::string& code, const Market& market) {
   CageReference reference = ReferenceOf(market);
   const BoardRules& rules = market_.rules.Of(market.listing.board);
   std::vector<size_t> due;
-  for (size_t index : resting_) {
+  for (size_t index : market.working) {
     const Order& order = orders_[index];
     if (order.stage == Stage::kCaged && order.security == code &&
         OutsideCage(rules, order.buy, order.price, reference).empty()) {
@@ -178,7 +178,7 @@ void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_v
   // Best-priced first, then in arrival order, each resting order takes what
   // the new book offers at or through its price.
   std::vector<size_t> crossed;
-  for (size_t index : resting_) {
+  for (size_t index : market.working) {
     if (orders_[index].security == code && orders_[index].stage == Stage::kBook) {
       crossed.push_back(index);
     }
@@ -193,7 +193,7 @@ void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_v
   // Volume that leaves the price without trading is taken to leave from
   // behind the order as far as it can: what is ahead shrinks only to what
   // the book still shows there.
-  for (size_t index : resting_) {
+  for (size_t index : market.working) {
     Order& order = orders_[index];
     if (order.security != code || order.stage != Stage::kBook) continue;
     bool within = false;
@@ -212,7 +212,7 @@ void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView&
   // first: a buyer taking asks above a resting sell, a seller hitting bids
   // below a resting buy.
   std::vector<size_t> crossed;
-  for (size_t index : resting_) {
+  for (size_t index : market.working) {
     const Order& order = orders_[index];
     if (order.security == code && order.stage == Stage::kBook && order.buy != trade.buy &&
         (order.buy ? order.price > trade.price : order.price < trade.price)) {
@@ -231,17 +231,18 @@ void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView&
     volume -= filled;
     Fill(index, order.price, filled);
   }
-  TradeAtPrice(code, trade, volume);
+  TradeAtPrice(code, market, trade, volume);
 }
 
 // A trade at a resting order's price on its side first uses up the volume
 // ahead of it; what it trades beyond that fills the order. Orders at that
 // price share what is beyond in arrival order, so no share of a trade fills
 // two orders.
-void Venue::TradeAtPrice(const std::string& code, const TradeView& trade, int64_t volume) {
+void Venue::TradeAtPrice(const std::string& code, const Market& market, const TradeView& trade,
+                         int64_t volume) {
   int64_t left = volume;
   std::vector<size_t> queued;
-  for (size_t index : resting_) {
+  for (size_t index : market.working) {
     const Order& order = orders_[index];
     if (order.security == code && order.stage == Stage::kBook && order.buy != trade.buy &&
         order.price == trade.price) {

@@ -186,6 +186,7 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
          placed.code.c_str(), "", placed.side, Price(placed.price), Narrow(placed.quantity));
   ReportOrder(placed, reqId, LIBITG_REPORT_NOTICE);
   resting_.push_back(index);
+  market->second.working.push_back(index);
   if (placed.stage == Stage::kBook) Enter(index);
 }
 
@@ -225,6 +226,8 @@ void Venue::Finish(size_t index, char status, std::string message) {
     account_.Promise(order.security, -(order.quantity - order.traded));
   }
   resting_.erase(std::remove(resting_.begin(), resting_.end(), index), resting_.end());
+  std::vector<size_t>& working = markets_[order.security].working;
+  working.erase(std::remove(working.begin(), working.end(), index), working.end());
   ReportOrder(order, order.reqId, LIBITG_REPORT_NOTICE);
 }
 

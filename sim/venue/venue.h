@@ -165,6 +165,7 @@ class Venue : public MarketListener {
     int64_t previousClose = 0;
     int64_t mark = 0;                    // last trade or fill price, for the capital's value
     std::vector<PriceLevel> bids, asks;  // the last snapshot less what was taken since
+    std::vector<size_t> working;  // indexes into orders_ of its working orders, in arrival order
     // Until the code is followed: its last snapshot, and the trades since
     // as (u32 length, payload) records.
     bool followed = false;
@@ -187,7 +188,8 @@ class Venue : public MarketListener {
   CageReference ReferenceOf(const Market& market) const;
   void TakeBook(size_t index);
   void JoinQueue(Order& order, const Market& market);
-  void TradeAtPrice(const std::string& code, const TradeView& trade, int64_t volume);
+  void TradeAtPrice(const std::string& code, const Market& market, const TradeView& trade,
+                    int64_t volume);
   void Fill(size_t index, int64_t price, int64_t quantity);
   void Finish(size_t index, char status, std::string message);
   int64_t FrozenFor(const Order& order) const;
