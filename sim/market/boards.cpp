@@ -65,7 +65,10 @@ Board BoardOfCode(std::string_view code) {
 }
 
 PriceBand BandOf(const Listing& listing, int64_t previousClose, const RuleBook& rules) {
-  if (listing.newListing || previousClose <= 0) return {1, kNoUpperLimit};
+  // A tape's previous close can be anything; one beyond any price is none.
+  if (listing.newListing || previousClose <= 0 || previousClose > kNoUpperLimit) {
+    return {1, kNoUpperLimit};
+  }
   const BoardRules& board = rules.Of(listing.board);
   int64_t percent = listing.st ? board.stLimitPct : board.limitPct;
   return {std::max<int64_t>(1, (previousClose * (100 - percent) + 50) / 100),
@@ -73,6 +76,7 @@ PriceBand BandOf(const Listing& listing, int64_t previousClose, const RuleBook& 
 }
 
 PriceBand CageOf(const BoardRules& rules, int64_t reference) {
+  reference = std::min(reference, kNoUpperLimit);  // a tape's book can hold anything
   // A price on the tick is inside "at most 102% of the reference" exactly
   // when it is at most the floor of that figure, and the same for sells.
   int64_t highest = reference * (100 + rules.cagePct) / 100;

@@ -86,8 +86,10 @@ struct PriceBand {
   int64_t upper;
 };
 
-// A band as wide as any price the simulator takes, for a new listing.
-constexpr int64_t kNoUpperLimit = 100000000000;
+// The upper limit of a new listing: 10,000,000.00, far above any share's
+// price, and low enough that the largest order any board may be set to
+// (1,000,000,000 shares) is worth less than an int64_t of cents can hold.
+constexpr int64_t kNoUpperLimit = 1000000000;
 
 // The day's price limits: the previous close plus and minus the band,
 // rounded half up to the 0.01 tick as both exchanges round them.
