@@ -40,18 +40,11 @@ CageReference Venue::ReferenceOf(const Market& market) const {
 
 // The order takes what the book offers, and what is left joins the queue at
 // its price behind the volume shown there.
-void Venue::Enter(size_t index) {
+void Venue::EnterBook(size_t index) {
   Order& order = orders_[index];
-  const Market& market = markets_[order.security];
-  std::string held = OutsideCage(market_.rules.Of(market.listing.board), order.buy, order.price,
-                                 ReferenceOf(market));
-  if (!held.empty()) {
-    order.stage = Stage::kCaged;
-    return;
-  }
   order.stage = Stage::kBook;
   TakeBook(index);
-  if (order.traded < order.quantity) JoinQueue(orders_[index], markets_[order.security]);
+  if (order.traded < order.quantity) JoinQueue(order, markets_[order.security]);
 }
 
 // Beyond the levels the book shows, what is ahead is not known: as much as
@@ -69,26 +62,36 @@ void Venue::ReleaseWaiting() {
   if (!waitingOrders_ || !Closed(waiting).empty() || waiting) return;
   waitingOrders_ = false;
   std::vector<size_t> due;
-  for (size_t index : resting_) {
-    if (orders_[index].stage == Stage::kWaiting) due.push_back(index);
+  for (size_t index = 0; index < orders_.size(); ++index) {
+    if (Working(orders_[index]) && orders_[index].stage == Stage::kWaiting) due.push_back(index);
   }
-  for (size_t index : due) Enter(index);
+  for (size_t index : due) {
+    Order& order = orders_[index];
+    const Market& market = markets_[order.security];
+    if (OutsideCage(market_.rules.Of(market.listing.board), order.buy, order.price,
+                    ReferenceOf(market))
+            .empty()) {
+      EnterBook(index);
+    } else {
+      order.stage = Stage::kCaged;
+    }
+  }
 }
 
-// Held orders of `code` that the market has come within reach of enter the
-// book, in arrival order.
-void Venue::ReleaseCaged(const std::string& code, const Market& market) {
+// Held orders of the market's code that it has come within reach of enter
+// the book, in arrival order.
+void Venue::ReleaseCaged(const Market& market) {
   CageReference reference = ReferenceOf(market);
   const BoardRules& rules = market_.rules.Of(market.listing.board);
   std::vector<size_t> due;
   for (size_t index : market.working) {
     const Order& order = orders_[index];
-    if (order.stage == Stage::kCaged && order.security == code &&
+    if (order.stage == Stage::kCaged &&
         OutsideCage(rules, order.buy, order.price, reference).empty()) {
       due.push_back(index);
     }
   }
-  for (size_t index : due) Enter(index);
+  for (size_t index : due) EnterBook(index);
 }
 
 void Venue::TakeBook(size_t index) {
@@ -124,9 +127,9 @@ void Venue::OnMarket(const QuoteMessage& message) {
   if (!market.followed) {
     Remember(market, message);
   } else if (TradeView trade; message.kind == kSnapshots) {
-    ApplySnapshot(message.code, market, message.typeName, message.payload);
+    ApplySnapshot(market, message.typeName, message.payload);
   } else if (ReadTrade(message.typeName, message.payload, trade)) {
-    ApplyTrade(message.code, market, trade);
+    ApplyTrade(market, trade);
   }
   ReleaseWaiting();
 }
@@ -148,16 +151,16 @@ void Venue::Remember(Market& market, const QuoteMessage& message) {
   }
 }
 
-void Venue::Follow(const std::string& code, Market& market) {
+void Venue::Follow(Market& market) {
   market.followed = true;
-  if (!market.snapshot.empty()) ApplySnapshot(code, market, market.snapshotType, market.snapshot);
+  if (!market.snapshot.empty()) ApplySnapshot(market, market.snapshotType, market.snapshot);
   for (size_t at = 0; at + sizeof(uint32_t) <= market.trades.size();) {
     uint32_t length = 0;
     std::memcpy(&length, market.trades.data() + at, sizeof length);
     at += sizeof length;
     TradeView trade;
     if (ReadTrade(market.tradeType, std::string_view(market.trades).substr(at, length), trade)) {
-      ApplyTrade(code, market, trade);
+      ApplyTrade(market, trade);
     }
     at += length;
   }
@@ -167,8 +170,7 @@ void Venue::Follow(const std::string& code, Market& market) {
   market.trades.shrink_to_fit();
 }
 
-void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_view typeName,
-                          std::string_view payload) {
+void Venue::ApplySnapshot(Market& market, std::string_view typeName, std::string_view payload) {
   SnapshotView snapshot;
   if (!ReadSnapshot(typeName, payload, snapshot)) return;
   if (snapshot.previousClose > 0) market.previousClose = snapshot.previousClose;
@@ -179,7 +181,7 @@ void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_v
   // the new book offers at or through its price.
   std::vector<size_t> crossed;
   for (size_t index : market.working) {
-    if (orders_[index].security == code && orders_[index].stage == Stage::kBook) {
+    if (orders_[index].stage == Stage::kBook) {
       crossed.push_back(index);
     }
   }
@@ -195,15 +197,15 @@ void Venue::ApplySnapshot(const std::string& code, Market& market, std::string_v
   // the book still shows there.
   for (size_t index : market.working) {
     Order& order = orders_[index];
-    if (order.security != code || order.stage != Stage::kBook) continue;
+    if (order.stage != Stage::kBook) continue;
     bool within = false;
     int64_t shown = ShownAt(order.buy ? market.bids : market.asks, order.buy, order.price, within);
     if (within) order.ahead = std::min(order.ahead, shown);
   }
-  ReleaseCaged(code, market);
+  ReleaseCaged(market);
 }
 
-void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView& trade) {
+void Venue::ApplyTrade(Market& market, const TradeView& trade) {
   market.mark = trade.price;
   for (PriceLevel& level : trade.buy ? market.asks : market.bids) {
     if (level.price == trade.price) level.volume -= std::min(level.volume, trade.volume);
@@ -214,7 +216,7 @@ void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView&
   std::vector<size_t> crossed;
   for (size_t index : market.working) {
     const Order& order = orders_[index];
-    if (order.security == code && order.stage == Stage::kBook && order.buy != trade.buy &&
+    if (order.stage == Stage::kBook && order.buy != trade.buy &&
         (order.buy ? order.price > trade.price : order.price < trade.price)) {
       crossed.push_back(index);
     }
@@ -231,21 +233,19 @@ void Venue::ApplyTrade(const std::string& code, Market& market, const TradeView&
     volume -= filled;
     Fill(index, order.price, filled);
   }
-  TradeAtPrice(code, market, trade, volume);
+  TradeAtPrice(market, trade, volume);
 }
 
 // A trade at a resting order's price on its side first uses up the volume
 // ahead of it; what it trades beyond that fills the order. Orders at that
 // price share what is beyond in arrival order, so no share of a trade fills
 // two orders.
-void Venue::TradeAtPrice(const std::string& code, const Market& market, const TradeView& trade,
-                         int64_t volume) {
+void Venue::TradeAtPrice(const Market& market, const TradeView& trade, int64_t volume) {
   int64_t left = volume;
   std::vector<size_t> queued;
   for (size_t index : market.working) {
     const Order& order = orders_[index];
-    if (order.security == code && order.stage == Stage::kBook && order.buy != trade.buy &&
-        order.price == trade.price) {
+    if (order.stage == Stage::kBook && order.buy != trade.buy && order.price == trade.price) {
       queued.push_back(index);
     }
   }
@@ -262,8 +262,9 @@ void Venue::TradeAtPrice(const std::string& code, const Market& market, const Tr
 
 void Venue::OnClose() {
   closed_ = true;
-  std::vector<size_t> open = resting_;
-  for (size_t index : open) Finish(index, LIBITG_STATUS_CANCELLED, "expired at the close");
+  for (size_t index = 0; index < orders_.size(); ++index) {
+    if (Working(orders_[index])) Finish(index, LIBITG_STATUS_CANCELLED, "expired at the close");
+  }
   if (!settings_.reportPath.empty()) WriteAccountReport(settings_.reportPath);
 }
 

@@ -123,7 +123,7 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   bool priced = ParseOrderPrice(price, order.price, offTick) && order.price > 0;
   if (!priced) order.price = 0;
   auto market = markets_.find(security);
-  if (market != markets_.end() && !market->second.followed) Follow(security, market->second);
+  if (market != markets_.end() && !market->second.followed) Follow(market->second);
   bool waiting = false;
   InsertFacts facts;
   facts.security = security;
@@ -185,9 +185,8 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   Answer(&ItgCallbacks::onInsert, reqId, 0, placed.message.c_str(), placed.security.c_str(),
          placed.code.c_str(), "", placed.side, Price(placed.price), Narrow(placed.quantity));
   ReportOrder(placed, reqId, LIBITG_REPORT_NOTICE);
-  resting_.push_back(index);
   market->second.working.push_back(index);
-  if (placed.stage == Stage::kBook) Enter(index);
+  if (placed.stage == Stage::kBook) EnterBook(index);
 }
 
 void Venue::Fill(size_t index, int64_t price, int64_t quantity) {
@@ -225,7 +224,6 @@ void Venue::Finish(size_t index, char status, std::string message) {
   } else {
     account_.Promise(order.security, -(order.quantity - order.traded));
   }
-  resting_.erase(std::remove(resting_.begin(), resting_.end(), index), resting_.end());
   std::vector<size_t>& working = markets_[order.security].working;
   working.erase(std::remove(working.begin(), working.end(), index), working.end());
   ReportOrder(order, order.reqId, LIBITG_REPORT_NOTICE);
@@ -257,7 +255,7 @@ void Venue::Cancel(int32_t reqId, const std::string& orderCode) {
     return Answer(&ItgCallbacks::onCancel, reqId, VenueError::kUnknownOrder, text.c_str());
   }
   const Order& order = orders_[found->second];
-  if (order.status != LIBITG_STATUS_ACCEPTED && order.status != LIBITG_STATUS_PART_FILLED) {
+  if (!Working(order)) {
     std::string text = "order " + orderCode + " is already " + FinishedAs(order.status);
     return Answer(&ItgCallbacks::onCancel, reqId, VenueError::kOrderFinished, text.c_str());
   }

@@ -152,6 +152,10 @@ class Venue : public MarketListener {
     int32_t errorId = 0;
     std::string message;
   };
+  // Accepted and not yet filled, cancelled or expired: in the book or held.
+  static bool Working(const Order& order) {
+    return order.status == LIBITG_STATUS_ACCEPTED || order.status == LIBITG_STATUS_PART_FILLED;
+  }
   struct Match {
     std::string id;
     size_t order;
@@ -175,21 +179,19 @@ class Venue : public MarketListener {
     std::string trades;
   };
   void Remember(Market& market, const QuoteMessage& message);
-  void Follow(const std::string& code, Market& market);
-  void ApplySnapshot(const std::string& code, Market& market, std::string_view typeName,
-                     std::string_view payload);
-  void ApplyTrade(const std::string& code, Market& market, const TradeView& trade);
+  void Follow(Market& market);
+  void ApplySnapshot(Market& market, std::string_view typeName, std::string_view payload);
+  void ApplyTrade(Market& market, const TradeView& trade);
   // Where the day stands at the venue's clock: empty when orders are taken
   // now, else why not; `waiting` is set in a break between sessions.
   std::string Closed(bool& waiting) const;
-  void Enter(size_t index);
+  void EnterBook(size_t index);
   void ReleaseWaiting();
-  void ReleaseCaged(const std::string& code, const Market& market);
+  void ReleaseCaged(const Market& market);
   CageReference ReferenceOf(const Market& market) const;
   void TakeBook(size_t index);
   void JoinQueue(Order& order, const Market& market);
-  void TradeAtPrice(const std::string& code, const Market& market, const TradeView& trade,
-                    int64_t volume);
+  void TradeAtPrice(const Market& market, const TradeView& trade, int64_t volume);
   void Fill(size_t index, int64_t price, int64_t quantity);
   void Finish(size_t index, char status, std::string message);
   int64_t FrozenFor(const Order& order) const;
@@ -223,8 +225,7 @@ class Venue : public MarketListener {
   std::unordered_map<std::string, Market> markets_;
   std::vector<Order> orders_;
   std::unordered_map<std::string, size_t> orderByCode_;
-  std::vector<size_t> resting_;  // indexes into orders_ of working orders, in arrival order
-  bool waitingOrders_ = false;   // some order came in a break between sessions
+  bool waitingOrders_ = false;  // some order came in a break between sessions
   Fees feesPaid_;
   std::vector<Match> matches_;
 };
