@@ -33,7 +33,7 @@ VenueMarket VenueMarketOf(const SourceSettings& source) {
   // the instrument list gives them.
   bool tape = !source.tapePath.empty();
   return {tape ? std::vector<Instrument>{} : source.market.instruments,
-          tape ? source.market.instruments : std::vector<Instrument>{}, source.market.sessions,
+          tape ? source.market.instruments : std::vector<Instrument>{}, source.market.Schedule(),
           source.market.rules, source.market.suspensions};
 }
 

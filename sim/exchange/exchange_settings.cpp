@@ -39,7 +39,9 @@ constexpr const char* kNames[] = {"VELTRANE_SIM_TAPE",
                                   "VELTRANE_SIM_ACCOUNT_REPORT",
                                   "VELTRANE_SIM_ACCOUNT_START",
                                   "VELTRANE_SIM_SUSPENDED",
-                                  "VELTRANE_SIM_BOARD_RULES"};
+                                  "VELTRANE_SIM_BOARD_RULES",
+                                  "VELTRANE_SIM_AUCTIONS",
+                                  "VELTRANE_SIM_QUEUE_MODEL"};
 // An account report of a day of many thousands of orders is still far below.
 constexpr size_t kLargestAccountStart = 256 << 20;
 constexpr int64_t kLargestCapital = 10000000000000;  // cents
@@ -331,6 +333,10 @@ void LoadVenueSettings(const Given& given, const Complain& complain, VenueSettin
     }
   }
   given("VELTRANE_SIM_ACCOUNT_REPORT", venue.reportPath);
+  if (given("VELTRANE_SIM_QUEUE_MODEL", value) && !ParseQueueModel(value, venue.queueModel)) {
+    std::string expected = std::string("expected one of ") + QueueModelNames();
+    complain("VELTRANE_SIM_QUEUE_MODEL", value, expected.c_str());
+  }
   if (given("VELTRANE_SIM_ORDER_CODES", value)) {
     if (value == "text" || value == "decimal") {
       venue.decimalCodes = value == "decimal";
@@ -395,6 +401,13 @@ bool LoadExchangeSettings(const SettingLookup& lookup, ExchangeSettings& setting
       !ParseSessions(value, settings.source.market.sessions)) {
     complain("VELTRANE_SIM_SESSIONS", value,
              "expected ascending HHMM[SS]-HHMM[SS] ranges separated by commas");
+  }
+  if (given("VELTRANE_SIM_AUCTIONS", value)) {
+    if (value == "on" || value == "off") {
+      settings.source.market.auctions = value == "on";
+    } else {
+      complain("VELTRANE_SIM_AUCTIONS", value, "expected \"on\" or \"off\"");
+    }
   }
   if (given("VELTRANE_SIM_SUSPENDED", value) &&
       !ParseSuspensions(value, settings.source.market.suspensions)) {

@@ -13,7 +13,12 @@
 //   VELTRANE_SIM_BOARD_RULES  BOARD.FIELD=N,... figures of the boards' rules
 //                             (boards.h), for example star.max_quantity=50000
 //   VELTRANE_SIM_SUSPENDED    CODE[@HHMM],... suspended all day or from then
-//   VELTRANE_SIM_SESSIONS     HHMM[SS]-HHMM[SS],... (default 0930-1130,1300-1500)
+//   VELTRANE_SIM_SESSIONS     HHMM[SS]-HHMM[SS],... continuous trading
+//                             (default 0930-1130,1300-1500)
+//   VELTRANE_SIM_AUCTIONS     "on": an opening call auction before the first
+//                             session and a closing one ending the last;
+//                             "off": none, as tapes recorded without them
+//                             (default on)
 //   VELTRANE_SIM_SNAPSHOT_MS  snapshot interval in ms, 100..60000 (default 3000)
 //   VELTRANE_SIM_TRADE_RATE   mean trades per instrument and interval (default 4)
 //   VELTRANE_SIM_SPEED        "max", or a factor of real time (default 1)
@@ -32,6 +37,8 @@
 //                             from, instead of the two above
 //   VELTRANE_SIM_ACCOUNT_REPORT where the account's state goes at the close
 //   VELTRANE_SIM_ORDER_CODES  "text" (login result 0) or "decimal" (1); default text
+//   VELTRANE_SIM_QUEUE_MODEL  "risk-averse" or "proportional" (queue_models.h);
+//                             default risk-averse
 //   VELTRANE_SIM_COMMISSION_BP  commission on both sides, basis points (default 2.5)
 //   VELTRANE_SIM_MIN_COMMISSION the least commission of an order, yuan (default 5)
 //   VELTRANE_SIM_STAMP_DUTY_BP  stamp duty on sells, basis points (default 5)

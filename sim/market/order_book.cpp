@@ -1,4 +1,5 @@
-// The simulated limit-order book: takes, cancels, new orders and refills.
+// The simulated limit-order book: takes, cancels, new orders and refills,
+// each level a queue of orders.
 
 #include "order_book.h"
 
@@ -15,48 +16,68 @@ int64_t Lots(Random& random, const BookShape& shape) {
 
 int64_t Gap(Random& random, const BookShape& shape) { return random.Between(1, shape.widestGap); }
 
-void DropEmpty(std::vector<PriceLevel>& side) {
-  side.erase(std::remove_if(side.begin(), side.end(),
-                            [](const PriceLevel& level) { return level.volume <= 0; }),
-             side.end());
+template <class Side>
+void DropEmpty(Side& side) {
+  side.erase(
+      std::remove_if(side.begin(), side.end(), [](const auto& level) { return level.volume <= 0; }),
+      side.end());
 }
-
-// Adds volume at a price of a side kept best first; `better` orders prices.
-template <class Better>
-void AddAt(std::vector<PriceLevel>& side, int64_t price, int64_t volume, Better better) {
-  auto at = std::find_if(side.begin(), side.end(),
-                         [&](const PriceLevel& level) { return !better(level.price, price); });
-  if (at != side.end() && at->price == price) {
-    at->volume += volume;
-  } else {
-    side.insert(at, PriceLevel{price, volume});
-  }
-}
-
-bool HigherBid(int64_t a, int64_t b) { return a > b; }
-bool LowerAsk(int64_t a, int64_t b) { return a < b; }
 
 }  // namespace
 
+std::vector<PriceLevel> OrderBook::Shown(const Side& side) {
+  std::vector<PriceLevel> levels;
+  levels.reserve(side.size());
+  for (const Level& level : side) levels.push_back({level.price, level.volume});
+  return levels;
+}
+
+uint64_t OrderBook::NewestAt(bool bid, int64_t price) const {
+  for (const Level& level : bid ? bids_ : asks_) {
+    if (level.price == price && !level.queue.empty()) return level.queue.back().order;
+  }
+  return 0;
+}
+
+void OrderBook::Add(bool bid, int64_t price, int64_t volume) {
+  Side& side = bid ? bids_ : asks_;
+  auto at = std::find_if(side.begin(), side.end(), [&](const Level& level) {
+    return bid ? level.price <= price : level.price >= price;
+  });
+  if (at == side.end() || at->price != price) at = side.insert(at, Level{price, 0, {}});
+  at->volume += volume;
+  at->queue.push_back({++lastOrder_, volume});
+}
+
 void OrderBook::Open(Random& random, int64_t fair, const BookShape& shape) {
   fair = std::clamp(fair, shape.lowerLimit, shape.upperLimit);
-  bids_.assign(1, PriceLevel{fair, Lots(random, shape)});
+  bids_.clear();
   asks_.clear();
+  Add(true, fair, Lots(random, shape));
   if (fair < shape.upperLimit) {
-    asks_.push_back({std::min(fair + Gap(random, shape), shape.upperLimit), Lots(random, shape)});
+    Add(false, std::min(fair + Gap(random, shape), shape.upperLimit), Lots(random, shape));
   }
   Refill(random, fair, shape);
 }
 
-void OrderBook::Take(bool buy, int64_t volume, std::vector<PriceLevel>& fills) {
-  std::vector<PriceLevel>& side = buy ? asks_ : bids_;
-  for (PriceLevel& level : side) {
+void OrderBook::Take(bool buy, int64_t volume, std::vector<PriceLevel>& fills,
+                     std::vector<TakenOrder>* taken) {
+  for (Level& level : buy ? asks_ : bids_) {
     if (volume <= 0) break;
-    int64_t taken = std::min(volume, level.volume);
-    if (taken <= 0) continue;
-    level.volume -= taken;
-    volume -= taken;
-    fills.push_back({level.price, taken});
+    int64_t fromLevel = 0;
+    auto front = level.queue.begin();
+    for (; front != level.queue.end() && volume > 0; ++front) {
+      int64_t part = std::min(volume, front->volume);
+      front->volume -= part;
+      volume -= part;
+      fromLevel += part;
+      if (taken != nullptr) taken->push_back({level.price, front->order, part});
+      if (front->volume > 0) break;
+    }
+    level.queue.erase(level.queue.begin(), front);
+    if (fromLevel == 0) continue;
+    level.volume -= fromLevel;
+    fills.push_back({level.price, fromLevel});
   }
 }
 
@@ -70,27 +91,31 @@ void OrderBook::Evolve(Random& random, int64_t fair, const BookShape& shape) {
 }
 
 void OrderBook::Lock(Random& random, bool up, const BookShape& shape) {
-  constexpr int64_t kQueueLevels = 10;  // the queue at a limit is long
-  if (up) {
-    asks_.clear();
-    AddAt(bids_, shape.upperLimit, kQueueLevels * Lots(random, shape), HigherBid);
-  } else {
-    bids_.clear();
-    AddAt(asks_, shape.lowerLimit, kQueueLevels * Lots(random, shape), LowerAsk);
+  constexpr int64_t kQueueOrders = 10;  // the queue at a limit is long
+  (up ? asks_ : bids_).clear();
+  for (int64_t n = 0; n < kQueueOrders; ++n) {
+    Add(up, up ? shape.upperLimit : shape.lowerLimit, Lots(random, shape));
   }
 }
 
 void OrderBook::Unlock(bool up, const BookShape& shape) {
-  std::vector<PriceLevel>& side = up ? bids_ : asks_;
+  Side& side = up ? bids_ : asks_;
   int64_t limit = up ? shape.upperLimit : shape.lowerLimit;
   side.erase(std::remove_if(side.begin(), side.end(),
-                            [limit](const PriceLevel& level) { return level.price == limit; }),
+                            [limit](const Level& level) { return level.price == limit; }),
              side.end());
 }
 
-void OrderBook::Cancel(Random& random, std::vector<PriceLevel>& side) {
-  for (PriceLevel& level : side) {
-    if (random.Chance(0.08)) level.volume -= kLot * random.Between(1, level.volume / kLot);
+// Each resting order leaves now and then, wherever it stands in its queue.
+void OrderBook::Cancel(Random& random, Side& side) {
+  constexpr double kCancelShare = 0.04;  // of the orders, per interval
+  for (Level& level : side) {
+    auto kept = std::remove_if(level.queue.begin(), level.queue.end(), [&](const Resting& order) {
+      if (!random.Chance(kCancelShare)) return false;
+      level.volume -= order.volume;
+      return true;
+    });
+    level.queue.erase(kept, level.queue.end());
   }
   DropEmpty(side);
 }
@@ -118,8 +143,8 @@ void OrderBook::Place(Random& random, int64_t fair, const BookShape& shape) {
                              : (bids_.empty() ? fair + 1 : bestBid + Gap(random, shape));
     }
     if (price < shape.lowerLimit || price > shape.upperLimit) continue;
-    if (bid && price < bestAsk) AddAt(bids_, price, Lots(random, shape), HigherBid);
-    if (!bid && price > bestBid) AddAt(asks_, price, Lots(random, shape), LowerAsk);
+    if (bid && price < bestAsk) Add(true, price, Lots(random, shape));
+    if (!bid && price > bestBid) Add(false, price, Lots(random, shape));
   }
   if (bids_.size() > kDepth) bids_.resize(kDepth);
   if (asks_.size() > kDepth) asks_.resize(kDepth);
@@ -131,22 +156,22 @@ void OrderBook::Refill(Random& random, int64_t fair, const BookShape& shape) {
   if (bids_.empty()) {
     int64_t start =
         asks_.empty() ? std::min(fair, shape.upperLimit) : asks_.front().price - Gap(random, shape);
-    if (start >= shape.lowerLimit) bids_.push_back({start, Lots(random, shape)});
+    if (start >= shape.lowerLimit) Add(true, start, Lots(random, shape));
   }
   if (asks_.empty()) {
     int64_t start =
         bids_.empty() ? std::max(fair, shape.lowerLimit) : bids_.front().price + Gap(random, shape);
-    if (start <= shape.upperLimit) asks_.push_back({start, Lots(random, shape)});
+    if (start <= shape.upperLimit) Add(false, start, Lots(random, shape));
   }
   while (!bids_.empty() && bids_.size() < kDepth) {
     int64_t price = bids_.back().price - Gap(random, shape);
     if (price < shape.lowerLimit) break;
-    bids_.push_back({price, Lots(random, shape)});
+    Add(true, price, Lots(random, shape));
   }
   while (!asks_.empty() && asks_.size() < kDepth) {
     int64_t price = asks_.back().price + Gap(random, shape);
     if (price > shape.upperLimit) break;
-    asks_.push_back({price, Lots(random, shape)});
+    Add(false, price, Lots(random, shape));
   }
 }
 

@@ -1,5 +1,7 @@
 // order_book.h: one instrument's limit-order book in the simulated market,
-// ten price levels a side as the snapshots show it.
+// ten price levels a side as the snapshots show it. Each level is a queue of
+// resting orders in arrival order: trades take its front, cancels take any
+// order of it, so the book knows where every order stands.
 //
 // Between two snapshots the book only loses volume, to trades that take it
 // best level first; new orders and cancels arrive all at once just before
@@ -22,6 +24,14 @@ struct PriceLevel {
   int64_t volume;  // shares
 };
 
+// What a trade took from one resting order. Orders are numbered in the order
+// they came to the book.
+struct TakenOrder {
+  int64_t price;
+  uint64_t order;
+  int64_t volume;
+};
+
 // What shapes a book: its price band, the spacing of its levels and the size
 // of the orders resting at them.
 struct BookShape {
@@ -36,16 +46,20 @@ class OrderBook {
   static constexpr int kDepth = 10;
 
   // Best first: bids high to low, asks low to high; at most kDepth each.
-  const std::vector<PriceLevel>& bids() const { return bids_; }
-  const std::vector<PriceLevel>& asks() const { return asks_; }
+  std::vector<PriceLevel> bids() const { return Shown(bids_); }
+  std::vector<PriceLevel> asks() const { return Shown(asks_); }
+  // The number of the last order to join the queue at `price`; 0 if none rests there.
+  uint64_t NewestAt(bool bid, int64_t price) const;
 
   // A full book around `fair`: best bid at or below it, best ask above.
   void Open(Random& random, int64_t fair, const BookShape& shape);
 
   // A marketable order of `volume` shares takes the other side best level
-  // first (a buy takes asks). Appends one fill per level it reaches; what the
-  // side cannot give is not traded.
-  void Take(bool buy, int64_t volume, std::vector<PriceLevel>& fills);
+  // first (a buy takes asks), each level from the front of its queue.
+  // Appends one fill per level it reaches and, if `taken` is given, what it
+  // took from each order; what the side cannot give is not traded.
+  void Take(bool buy, int64_t volume, std::vector<PriceLevel>& fills,
+            std::vector<TakenOrder>* taken = nullptr);
 
   // The quotes that change between two snapshots: cancels, new orders drawn
   // toward `fair`, and new levels where trades emptied them. Prices stay
@@ -61,12 +75,27 @@ class OrderBook {
   void Unlock(bool up, const BookShape& shape);
 
  private:
-  void Cancel(Random& random, std::vector<PriceLevel>& side);
+  struct Resting {
+    uint64_t order;
+    int64_t volume;
+  };
+  struct Level {
+    int64_t price;
+    int64_t volume;  // the sum of its queue's
+    std::vector<Resting> queue;
+  };
+  using Side = std::vector<Level>;
+
+  static std::vector<PriceLevel> Shown(const Side& side);
+  // Adds an order at the back of the queue at `price`.
+  void Add(bool bid, int64_t price, int64_t volume);
+  void Cancel(Random& random, Side& side);
   void Place(Random& random, int64_t fair, const BookShape& shape);
   void Refill(Random& random, int64_t fair, const BookShape& shape);
 
-  std::vector<PriceLevel> bids_;
-  std::vector<PriceLevel> asks_;
+  Side bids_;
+  Side asks_;
+  uint64_t lastOrder_ = 0;
 };
 
 }  // namespace sim

@@ -50,7 +50,8 @@ constexpr SnapshotLayout SnapshotLayoutOf(const char* typeName) {
           Type::kTotalVolumeFieldNumber,
           Type::kTotalAmountFieldNumber,
           Type::kAskPrice01FieldNumber,
-          Type::kBidPrice01FieldNumber};
+          Type::kBidPrice01FieldNumber,
+          Type::kSecurityPhaseTagFieldNumber};
 }
 using lmvproto::SSEL2_Quotation;
 using lmvproto::SZSEL2_Quotation;

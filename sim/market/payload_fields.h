@@ -62,7 +62,7 @@ struct FieldTable {
 constexpr int kLevels = 10;
 struct SnapshotLayout {
   const char* type;
-  int symbol, preClose, open, high, low, last, volume, amount, firstAsk, firstBid;
+  int symbol, preClose, open, high, low, last, volume, amount, firstAsk, firstBid, phase;
 };
 struct TradeLayout {
   const char* type;

@@ -65,8 +65,10 @@ void SetSide(Message& message, const SideSetters<Message, Volume>& setters,
 
 // The fields both snapshot layouts share by name.
 template <class Message>
-void SetTotals(Message& message, const std::string& code, const DayTotals& totals) {
+void SetTotals(Message& message, const std::string& code, const DayTotals& totals,
+               const char* phaseTag) {
   message.set_symbol(code);
+  message.set_securityphasetag(phaseTag);
   message.set_precloseprice(Price(totals.previousClose));
   message.set_openprice(Price(totals.open));
   message.set_highprice(Price(totals.high));
@@ -95,27 +97,28 @@ const char* TradeTypeName(Exchange exchange) {
 }
 
 void EncodeSnapshot(const Instrument& instrument, int64_t time, const DayTotals& totals,
-                    const OrderBook& book, std::string& payload) {
+                    const std::vector<PriceLevel>& bids, const std::vector<PriceLevel>& asks,
+                    const char* phaseTag, std::string& payload) {
   if (instrument.exchange == Exchange::kShanghai) {
     Sh message;
     message.set_time(static_cast<int32_t>(time));
-    SetTotals(message, instrument.code, totals);
+    SetTotals(message, instrument.code, totals, phaseTag);
     message.set_totalvolume(totals.volume);
-    SetSide(message, kShAsks, book.asks());
-    SetSide(message, kShBids, book.bids());
+    SetSide(message, kShAsks, asks);
+    SetSide(message, kShBids, bids);
     message.SerializeToString(&payload);
   } else {
     Sz message;
     message.set_time(time);
-    SetTotals(message, instrument.code, totals);
+    SetTotals(message, instrument.code, totals, phaseTag);
     message.set_totalvolume(static_cast<double>(totals.volume));
-    SetSide(message, kSzAsks, book.asks());
-    SetSide(message, kSzBids, book.bids());
+    SetSide(message, kSzAsks, asks);
+    SetSide(message, kSzBids, bids);
     message.SerializeToString(&payload);
   }
 }
 
-void EncodeTrade(const Instrument& instrument, int64_t time, const PriceLevel& fill, bool buy,
+void EncodeTrade(const Instrument& instrument, int64_t time, const PriceLevel& fill, int32_t flag,
                  std::string& payload) {
   if (instrument.exchange == Exchange::kShanghai) {
     lmvproto::SSEL2_Transaction message;
@@ -123,7 +126,7 @@ void EncodeTrade(const Instrument& instrument, int64_t time, const PriceLevel& f
     message.set_symbol(instrument.code);
     message.set_tradeprice(Price(fill.price));
     message.set_tradevolume(static_cast<uint32_t>(fill.volume));
-    message.set_buysellflag(buy ? 1 : 2);
+    message.set_buysellflag(flag);
     message.SerializeToString(&payload);
   } else {
     lmvproto::SZSEL2_Transaction message;
@@ -131,7 +134,7 @@ void EncodeTrade(const Instrument& instrument, int64_t time, const PriceLevel& f
     message.set_symbol(instrument.code);
     message.set_tradeprice(Price(fill.price));
     message.set_tradevolume(static_cast<double>(fill.volume));
-    message.set_buysellflag(buy ? 1 : 2);
+    message.set_buysellflag(flag);
     message.SerializeToString(&payload);
   }
 }

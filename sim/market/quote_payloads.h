@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "instruments.h"
 #include "order_book.h"
@@ -29,13 +30,15 @@ struct DayTotals {
 const char* SnapshotTypeName(Exchange exchange);
 const char* TradeTypeName(Exchange exchange);
 
-// Serialised SSEL2_Quotation / SZSEL2_Quotation of the book and the totals.
+// Serialised SSEL2_Quotation / SZSEL2_Quotation of the levels (best first),
+// the totals and the phase's tag (SecurityPhaseTag).
 void EncodeSnapshot(const Instrument& instrument, int64_t time, const DayTotals& totals,
-                    const OrderBook& book, std::string& payload);
+                    const std::vector<PriceLevel>& bids, const std::vector<PriceLevel>& asks,
+                    const char* phaseTag, std::string& payload);
 
-// Serialised SSEL2_Transaction / SZSEL2_Transaction; BuySellFlag 1 for a buy,
-// 2 for a sell.
-void EncodeTrade(const Instrument& instrument, int64_t time, const PriceLevel& fill, bool buy,
+// Serialised SSEL2_Transaction / SZSEL2_Transaction; BuySellFlag 1 where the
+// buyer took the asks, 2 where the seller took the bids, 0 for an auction's.
+void EncodeTrade(const Instrument& instrument, int64_t time, const PriceLevel& fill, int32_t flag,
                  std::string& payload);
 
 }  // namespace sim

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "payload_fields.h"
+#include "trading_day.h"
 
 namespace sim {
 namespace {
@@ -60,17 +61,48 @@ std::string Levels(const FieldTable& fields, int first) {
   return text.empty() ? "-" : text;
 }
 
-std::string DescribeSnapshot(const FieldTable& f, const SnapshotLayout& l) {
-  return "last=" + PriceText(f.Number(l.last)) + " open=" + PriceText(f.Number(l.open)) +
-         " high=" + PriceText(f.Number(l.high)) + " low=" + PriceText(f.Number(l.low)) +
-         " pre=" + PriceText(f.Number(l.preClose)) + " volume=" + VolumeText(f.Number(l.volume)) +
-         " amount=" + PriceText(f.Number(l.amount)) + " bids=" + Levels(f, l.firstBid) +
-         " asks=" + Levels(f, l.firstAsk);
+std::string_view PhaseOf(const FieldTable& f, const SnapshotLayout& l) {
+  auto found = f.byNumber.find(l.phase);
+  return found == f.byNumber.end() || !found->second.IsBytes() ? std::string_view()
+                                                               : found->second.bytes;
 }
 
+// A call auction's snapshot carries its indicative uncross in its first
+// levels: both at the price with the matched volume, then what one side
+// leaves unmatched there.
+std::string DescribeCall(const FieldTable& f, const SnapshotLayout& l) {
+  double bid = f.Number(l.firstBid);
+  double ask = f.Number(l.firstAsk);
+  if (bid == 0 || bid != ask) return " indicative=none";
+  std::string text = " indicative=" + PriceText(bid) + "x" + VolumeText(f.Number(l.firstBid + 1));
+  for (auto [first, side] : {std::pair{l.firstBid, "buy"}, std::pair{l.firstAsk, "sell"}}) {
+    if (f.Number(first + 3) == bid && f.Number(first + 4) > 0) {
+      text += std::string(" unmatched=") + side + ":" + VolumeText(f.Number(first + 4));
+    }
+  }
+  return text;
+}
+
+std::string DescribeSnapshot(const FieldTable& f, const SnapshotLayout& l) {
+  std::string text =
+      "last=" + PriceText(f.Number(l.last)) + " open=" + PriceText(f.Number(l.open)) +
+      " high=" + PriceText(f.Number(l.high)) + " low=" + PriceText(f.Number(l.low)) +
+      " pre=" + PriceText(f.Number(l.preClose)) + " volume=" + VolumeText(f.Number(l.volume)) +
+      " amount=" + PriceText(f.Number(l.amount)) + " bids=" + Levels(f, l.firstBid) +
+      " asks=" + Levels(f, l.firstAsk);
+  std::string_view phase = PhaseOf(f, l);
+  if (!phase.empty()) text += " phase=" + Printable(phase);
+  if (IsCallTag(phase)) text += DescribeCall(f, l);
+  return text;
+}
+
+// B: the buyer took the asks; S: the seller took the bids; U: an uncross.
 std::string DescribeTrade(const FieldTable& f, const TradeLayout& l) {
-  return std::string(f.Number(l.flag) == 1 ? "B " : "S ") + VolumeText(f.Number(l.volume)) + "@" +
-         PriceText(f.Number(l.price));
+  double flag = f.Number(l.flag);
+  return std::string(flag == 1   ? "B "
+                     : flag == 0 ? "U "
+                                 : "S ") +
+         VolumeText(f.Number(l.volume)) + "@" + PriceText(f.Number(l.price));
 }
 
 std::string DescribeOther(const FieldTable& fields) {
@@ -123,11 +155,18 @@ void TapeStats::Add(const QuoteMessage& message) {
   PerCode& code = codes_[message.code];
   if (const SnapshotLayout* layout = FindSnapshotLayout(message.typeName)) {
     ++code.snapshots;
+    if (IsCallTag(PhaseOf(fields, *layout))) ++callSnapshots_;
     code.snapshotVolume = fields.Number(layout->volume);
     if (double last = fields.Number(layout->last); last != 0) code.last = last;
   } else if (const TradeLayout* layout = FindTradeLayout(message.typeName)) {
     ++code.trades;
     code.tradedVolume += fields.Number(layout->volume);
+    if (fields.Number(layout->flag) == 0) {
+      ++uncrossTrades_;
+      Uncrossed& uncross = code.uncrosses[message.time];
+      uncross.price = fields.Number(layout->price);
+      uncross.volume += fields.Number(layout->volume);
+    }
     code.last = fields.Number(layout->price);
   }
 }
@@ -160,6 +199,17 @@ std::string TapeStats::Report() const {
                   VolumeText(code.tradedVolume).c_str(), VolumeText(code.snapshotVolume).c_str(),
                   PriceText(code.last).c_str());
     report += line;
+  }
+  std::snprintf(line, sizeof line,
+                "call auctions  %" PRId64 " snapshots in a call, %" PRId64
+                " uncross trades (BuySellFlag 0)\n",
+                callSnapshots_, uncrossTrades_);
+  report += line;
+  for (const auto& [name, code] : codes_) {
+    for (const auto& [time, uncross] : code.uncrosses) {
+      report += "  " + Printable(name) + " uncross " + ClockText(time) + " " +
+                VolumeText(uncross.volume) + "@" + PriceText(uncross.price) + "\n";
+    }
   }
   return report;
 }

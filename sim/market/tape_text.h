@@ -26,12 +26,17 @@ class TapeStats {
   std::string Report() const;
 
  private:
+  struct Uncrossed {
+    double price = 0;
+    double volume = 0;
+  };
   struct PerCode {
     int64_t snapshots = 0;
     int64_t trades = 0;
     double tradedVolume = 0;
     double snapshotVolume = 0;  // TotalVolume of the latest snapshot
     double last = 0;
+    std::map<int64_t, Uncrossed> uncrosses;  // by exchange time
   };
 
   int64_t messages_ = 0;
@@ -40,6 +45,8 @@ class TapeStats {
   int64_t lastTime_ = 0;
   int64_t backwards_ = 0;  // messages earlier than the one before
   int64_t unreadable_ = 0;
+  int64_t callSnapshots_ = 0;
+  int64_t uncrossTrades_ = 0;
   std::map<std::string, int64_t> types_;
   std::map<std::string, PerCode> codes_;
 };

@@ -1,12 +1,14 @@
 // quotetape: makes, shows and sums up tapes of the simulated feed.
 //
 //   quotetape generate FILE [--seed N] [--instruments LIST] [--sessions LIST]
-//                           [--snapshot-ms N] [--trade-rate X]
+//                           [--snapshot-ms N] [--trade-rate X] [--auctions on|off]
 //   quotetape dump FILE [--code CODE] [--limit N]
 //   quotetape stats FILE
 //
 // generate writes the day the feed would generate with the same settings:
 // the options override the VELTRANE_SIM_* variables, which fill in the rest.
+// dump shows each snapshot's phase and, in a call auction, its indicative
+// uncross; stats counts the auctions' snapshots and lists each uncross.
 
 #include <unistd.h>
 
@@ -26,7 +28,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quotetape generate FILE [--seed N] [--instruments LIST] [--sessions LIST]\n"
-    "                               [--snapshot-ms N] [--trade-rate X]\n"
+    "                               [--snapshot-ms N] [--trade-rate X] [--auctions on|off]\n"
     "       quotetape dump FILE [--code CODE] [--limit N]\n"
     "       quotetape stats FILE\n";
 
@@ -79,7 +81,8 @@ int Generate(const std::string& path, const std::map<std::string, std::string>& 
       {"--instruments", "VELTRANE_SIM_INSTRUMENTS"},
       {"--sessions", "VELTRANE_SIM_SESSIONS"},
       {"--snapshot-ms", "VELTRANE_SIM_SNAPSHOT_MS"},
-      {"--trade-rate", "VELTRANE_SIM_TRADE_RATE"}};
+      {"--trade-rate", "VELTRANE_SIM_TRADE_RATE"},
+      {"--auctions", "VELTRANE_SIM_AUCTIONS"}};
   sim::ExchangeSettings settings;
   std::string error;
   auto lookup = [&](const char* name) -> const char* {
@@ -168,10 +171,10 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   std::string path = argv[2];
   std::map<std::string, std::string> options;
-  if (command == "generate" &&
-      ReadOptions(argc, argv, 3,
-                  {"--seed", "--instruments", "--sessions", "--snapshot-ms", "--trade-rate"},
-                  options)) {
+  if (command == "generate" && ReadOptions(argc, argv, 3,
+                                           {"--seed", "--instruments", "--sessions",
+                                            "--snapshot-ms", "--trade-rate", "--auctions"},
+                                           options)) {
     return Generate(path, options);
   }
   if (command == "dump" && ReadOptions(argc, argv, 3, {"--code", "--limit"}, options)) {

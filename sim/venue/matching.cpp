@@ -1,7 +1,7 @@
 // The venue's matching: the market's messages kept per code, the account's
-// orders entering the book (at once, after the lunch break, or when the
-// price cage lets them), taking it, queueing at their price, and filled by
-// later snapshots and trades.
+// orders entering the book (at once, when continuous trading starts, or when
+// the price cage lets them), taking it, queueing at their price, filled by
+// later snapshots and trades, and filled at the call auctions' uncross.
 
 #include <algorithm>
 #include <cstdint>
@@ -43,7 +43,7 @@ CageReference Venue::ReferenceOf(const Market& market) const {
 void Venue::EnterBook(size_t index) {
   Order& order = orders_[index];
   order.stage = Stage::kBook;
-  TakeBook(index);
+  TakeBook(index, false);
   if (order.traded < order.quantity) JoinQueue(order, markets_[order.security]);
 }
 
@@ -55,15 +55,18 @@ void Venue::JoinQueue(Order& order, const Market& market) {
   order.ahead = within ? shown : INT64_MAX;
 }
 
-// Orders that came in a break enter the book, in arrival order, once a
-// session has begun.
+// Orders that waited for continuous trading enter the book, in arrival
+// order, once it has begun; so do those of an opening call whose uncross the
+// market never showed.
 void Venue::ReleaseWaiting() {
-  bool waiting = false;
-  if (!waitingOrders_ || !Closed(waiting).empty() || waiting) return;
+  if (!waitingOrders_ || PhaseNow() != Phase::kContinuous) return;
   waitingOrders_ = false;
   std::vector<size_t> due;
   for (size_t index = 0; index < orders_.size(); ++index) {
-    if (Working(orders_[index]) && orders_[index].stage == Stage::kWaiting) due.push_back(index);
+    const Order& order = orders_[index];
+    if (Working(order) && (order.stage == Stage::kWaiting || order.stage == Stage::kCall)) {
+      due.push_back(index);
+    }
   }
   for (size_t index : due) {
     Order& order = orders_[index];
@@ -94,7 +97,7 @@ void Venue::ReleaseCaged(const Market& market) {
   for (size_t index : due) EnterBook(index);
 }
 
-void Venue::TakeBook(size_t index) {
+void Venue::TakeBook(size_t index, bool atOwnPrice) {
   Order& order = orders_[index];
   Market& market = markets_[order.security];
   for (PriceLevel& level : order.buy ? market.asks : market.bids) {
@@ -103,7 +106,7 @@ void Venue::TakeBook(size_t index) {
     int64_t taken = std::min(level.volume, order.quantity - order.traded);
     if (taken == 0) continue;
     level.volume -= taken;
-    Fill(index, level.price, taken);
+    Fill(index, atOwnPrice ? order.price : level.price, taken);
   }
 }
 
@@ -111,6 +114,7 @@ void Venue::OnMarket(const QuoteMessage& message) {
   clock_ = message.time;
   // Before a login no order can be affected; the next snapshot brings the book.
   if (!loggedIn_ || message.code.empty()) return;
+  EnterPhase();
   // A suspended instrument's book stands as it was: nothing trades.
   if (IsSuspended(market_.suspensions, message.code, MillisecondsOfDay(message.time))) return;
   auto found = markets_.find(message.code);
@@ -124,14 +128,86 @@ void Venue::OnMarket(const QuoteMessage& message) {
     }
   }
   Market& market = found->second;
-  if (!market.followed) {
-    Remember(market, message);
-  } else if (TradeView trade; message.kind == kSnapshots) {
+  if (!market.followed) return Remember(market, message);
+  // After a call auction's end, until continuous trading or for good, the
+  // market's trades are the uncross; its next snapshot shows it done.
+  Phase phase = PhaseNow();
+  bool uncrossing = phase == Phase::kOpeningWait || phase == Phase::kClosed;
+  if (TradeView trade; message.kind == kSnapshots) {
+    if (uncrossing) Uncross(market);
     ApplySnapshot(market, message.typeName, message.payload);
   } else if (ReadTrade(message.typeName, message.payload, trade)) {
+    if (uncrossing) {
+      market.printedPrice = trade.price;
+      market.printedVolume += trade.volume;
+    }
     ApplyTrade(market, trade);
   }
+}
+
+void Venue::EnterPhase() {
+  Phase phase = PhaseNow();
+  if (phase != phase_) {
+    phase_ = phase;
+    // Orders still working when continuous trading ends join the closing call.
+    if (phase == Phase::kClosingCall) {
+      for (Order& order : orders_) {
+        if (Working(order) && (order.stage == Stage::kBook || order.stage == Stage::kCaged)) {
+          order.stage = Stage::kCall;
+        }
+      }
+    }
+  }
   ReleaseWaiting();
+}
+
+// The account's call orders of the market meet the uncross it printed, best
+// limit first and then in arrival order, at the uncross price: together at
+// most the matched volume and what the last auction snapshot showed left
+// unmatched on the other side at that price; an order at exactly the price
+// only from what was left unmatched, since the market's orders there came
+// before it.
+void Venue::Uncross(Market& market) {
+  int64_t price = market.printedVolume > 0 ? market.printedPrice : 0;
+  int64_t matched = market.printedVolume;
+  sim::Uncross published = market.published;
+  market.printedPrice = 0;
+  market.printedVolume = 0;
+  market.published = {};
+  std::vector<size_t> buys;
+  std::vector<size_t> sells;
+  for (size_t index : market.working) {
+    if (orders_[index].stage == Stage::kCall) (orders_[index].buy ? buys : sells).push_back(index);
+  }
+  for (std::vector<size_t>* side : {&buys, &sells}) {
+    bool buy = side == &buys;
+    std::stable_sort(side->begin(), side->end(), [&](size_t a, size_t b) {
+      return buy ? orders_[a].price > orders_[b].price : orders_[a].price < orders_[b].price;
+    });
+    int64_t unmatched =
+        published.price == price ? (buy ? published.sellSurplus : published.buySurplus) : 0;
+    int64_t pool = matched + unmatched;
+    for (size_t index : *side) {
+      Order& order = orders_[index];
+      if (price == 0 || (buy ? order.price < price : order.price > price)) break;
+      bool atPrice = order.price == price;
+      int64_t filled =
+          std::min(atPrice ? std::min(pool, unmatched) : pool, order.quantity - order.traded);
+      pool -= filled;
+      if (atPrice) unmatched -= filled;
+      unmatched = std::min(unmatched, pool);
+      if (filled > 0) Fill(index, price, filled);
+    }
+  }
+  // What the opening call leaves waits for continuous trading; what the
+  // closing call leaves expires at the close.
+  if (MillisecondsOfDay(clock_) >= market_.day.Closes()) return;
+  for (size_t index : market.working) {
+    if (orders_[index].stage == Stage::kCall) {
+      orders_[index].stage = Stage::kWaiting;
+      waitingOrders_ = true;
+    }
+  }
 }
 
 // Until the account first trades a code, its messages are only kept as they
@@ -175,15 +251,32 @@ void Venue::ApplySnapshot(Market& market, std::string_view typeName, std::string
   if (!ReadSnapshot(typeName, payload, snapshot)) return;
   if (snapshot.previousClose > 0) market.previousClose = snapshot.previousClose;
   if (snapshot.last > 0) market.mark = snapshot.last;
+  std::vector<PriceLevel> bidsBefore = std::move(market.bids);
+  std::vector<PriceLevel> asksBefore = std::move(market.asks);
   market.bids = std::move(snapshot.bids);
   market.asks = std::move(snapshot.asks);
+  if (EntryIn(PhaseNow()) == Entry::kCall) {
+    // An auction's snapshot: both sides' first level at the indicative
+    // price with the matched volume, a second one there with what is left.
+    market.published = {};
+    const auto& bids = market.bids;
+    const auto& asks = market.asks;
+    if (bids.empty() || asks.empty() || bids[0].price != asks[0].price) return;
+    market.published.price = bids[0].price;
+    market.published.volume = std::min(bids[0].volume, asks[0].volume);
+    if (bids.size() > 1 && bids[1].price == bids[0].price) {
+      market.published.buySurplus = bids[1].volume;
+    }
+    if (asks.size() > 1 && asks[1].price == asks[0].price) {
+      market.published.sellSurplus = asks[1].volume;
+    }
+    return;
+  }
   // Best-priced first, then in arrival order, each resting order takes what
-  // the new book offers at or through its price.
+  // the new book offers at or through its price, at its own price.
   std::vector<size_t> crossed;
   for (size_t index : market.working) {
-    if (orders_[index].stage == Stage::kBook) {
-      crossed.push_back(index);
-    }
+    if (orders_[index].stage == Stage::kBook) crossed.push_back(index);
   }
   std::stable_sort(crossed.begin(), crossed.end(), [&](size_t a, size_t b) {
     const Order& x = orders_[a];
@@ -191,16 +284,20 @@ void Venue::ApplySnapshot(Market& market, std::string_view typeName, std::string
     if (x.buy != y.buy) return x.buy;
     return x.buy ? x.price > y.price : x.price < y.price;
   });
-  for (size_t index : crossed) TakeBook(index);
-  // Volume that leaves the price without trading is taken to leave from
-  // behind the order as far as it can: what is ahead shrinks only to what
-  // the book still shows there.
+  for (size_t index : crossed) TakeBook(index, true);
+  // Volume at an order's price that fell without trades moves it up as the
+  // queue model says; what is ahead is never more than the book shows.
+  const QueueModel& model = QueueModelOf(settings_.queueModel);
   for (size_t index : market.working) {
     Order& order = orders_[index];
     if (order.stage != Stage::kBook) continue;
+    bool was = false;
     bool within = false;
+    int64_t before = ShownAt(order.buy ? bidsBefore : asksBefore, order.buy, order.price, was);
     int64_t shown = ShownAt(order.buy ? market.bids : market.asks, order.buy, order.price, within);
-    if (within) order.ahead = std::min(order.ahead, shown);
+    if (!within) continue;
+    if (was && shown < before) order.ahead = model.AfterCancels(order.ahead, before, shown);
+    order.ahead = std::min(order.ahead, shown);
   }
   ReleaseCaged(market);
 }
@@ -237,11 +334,12 @@ void Venue::ApplyTrade(Market& market, const TradeView& trade) {
 }
 
 // A trade at a resting order's price on its side first uses up the volume
-// ahead of it; what it trades beyond that fills the order. Orders at that
-// price share what is beyond in arrival order, so no share of a trade fills
-// two orders.
+// ahead of it; what it trades beyond that fills the order. The account's
+// orders at that price stand in arrival order, each behind the ones before
+// it, so what the earlier ones take of the trade is not there for the later:
+// no share of a trade fills two orders.
 void Venue::TradeAtPrice(const Market& market, const TradeView& trade, int64_t volume) {
-  int64_t left = volume;
+  int64_t taken = 0;  // by the account's orders before this one
   std::vector<size_t> queued;
   for (size_t index : market.working) {
     const Order& order = orders_[index];
@@ -253,14 +351,20 @@ void Venue::TradeAtPrice(const Market& market, const TradeView& trade, int64_t v
     Order& order = orders_[index];
     int64_t passed = std::min(order.ahead, volume);
     order.ahead -= passed;
-    int64_t filled = std::min({volume - passed, left, order.quantity - order.traded});
+    int64_t filled = std::min(volume - passed - taken, order.quantity - order.traded);
     if (filled <= 0) continue;
-    left -= filled;
+    taken += filled;
     Fill(index, order.price, filled);
   }
 }
 
 void Venue::OnClose() {
+  // A closing uncross the market printed but did not show done.
+  for (size_t index = 0; index < orders_.size(); ++index) {
+    if (Working(orders_[index]) && orders_[index].stage == Stage::kCall) {
+      Uncross(markets_[orders_[index].security]);
+    }
+  }
   closed_ = true;
   for (size_t index = 0; index < orders_.size(); ++index) {
     if (Working(orders_[index])) Finish(index, LIBITG_STATUS_CANCELLED, "expired at the close");

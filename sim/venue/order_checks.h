@@ -22,7 +22,7 @@ namespace sim {
   XX(kUnknownCode, 10, kOrder, "unknown security code")                                      \
   XX(kSuspended, 22, kOrder, "the instrument is suspended")                                  \
   XX(kMarketClosed, 19, kOrder,                                                              \
-     "the market is not open: before the first session, or the day is over")                 \
+     "the market is not open: before the open, or the day is over")                        \
   XX(kBadSide, 11, kOrder, "side other than 1 (sell) or 2 (buy)")                            \
   XX(kBadPrice, 12, kOrder, "price not a positive number")                                   \
   XX(kOffTick, 13, kOrder, "price not on the 0.01 tick")                                     \
@@ -33,6 +33,8 @@ namespace sim {
   XX(kNotEnoughPosition, 18, kOrder, "not enough sellable shares (T+1)")                     \
   XX(kUnknownOrder, 20, kCancel, "cancel of an unknown order code")                          \
   XX(kOrderFinished, 21, kCancel, "cancel of an order already filled, cancelled or refused") \
+  XX(kNoCancelNow, 23, kCancel,                                                              \
+     "cancel from 09:20 to 09:25 or in the closing call auction, which take none")           \
   XX(kNoRows, 30, kQuery, "a query with nothing to answer")
 
 struct VenueError {

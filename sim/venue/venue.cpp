@@ -62,7 +62,7 @@ Venue::Venue(VenueSettings settings, VenueMarket market, int64_t stem)
     : settings_(std::move(settings)),
       market_(std::move(market)),
       stem_(stem),
-      clock_(ExchangeTime(market_.sessions.front().start)),
+      clock_(ExchangeTime(market_.day.Opens())),
       account_(settings_.capital, settings_.positions) {
   for (const Instrument& instrument : market_.instruments) {
     Market& known = markets_[instrument.code];
@@ -73,20 +73,16 @@ Venue::Venue(VenueSettings settings, VenueMarket market, int64_t stem)
 
 void Venue::AdvanceTo(int64_t time) {
   if (time > clock_) clock_ = time;
-  ReleaseWaiting();
+  EnterPhase();
 }
 
-std::string Venue::Closed(bool& waiting) const {
-  waiting = false;
-  int64_t now = MillisecondsOfDay(clock_);
-  if (closed_ || now >= market_.sessions.back().end) return "the market is closed";
-  if (now < market_.sessions.front().start) {
+std::string Venue::Closed() const {
+  Phase phase = PhaseNow();
+  if (closed_ || phase == Phase::kClosed) return "the market is closed";
+  if (phase == Phase::kBeforeOpen) {
     return "the market is not open yet: trading starts at " +
-           ClockText(ExchangeTime(market_.sessions.front().start)).substr(0, 5);
+           ClockText(ExchangeTime(market_.day.Opens())).substr(0, 5);
   }
-  waiting = std::none_of(
-      market_.sessions.begin(), market_.sessions.end(),
-      [now](const Session& session) { return now >= session.start && now < session.end; });
   return {};
 }
 
@@ -124,12 +120,11 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
   if (!priced) order.price = 0;
   auto market = markets_.find(security);
   if (market != markets_.end() && !market->second.followed) Follow(market->second);
-  bool waiting = false;
   InsertFacts facts;
   facts.security = security;
   facts.listed = market != markets_.end();
   facts.suspended = IsSuspended(market_.suspensions, security, MillisecondsOfDay(clock_));
-  facts.closed = Closed(waiting);
+  facts.closed = Closed();
   facts.side = side;
   facts.priceText = price;
   facts.priced = priced;
@@ -168,14 +163,18 @@ void Venue::Insert(int32_t reqId, const std::string& security, int64_t side,
     account_.Promise(security, quantity);
   }
   placed.message = "accepted";
-  if (waiting) {
+  Phase phase = PhaseNow();
+  if (EntryIn(phase) == Entry::kCall) {
+    placed.stage = Stage::kCall;
+    waitingOrders_ = true;
+    placed.message = std::string("accepted; it joins ") +
+                     PhaseText(phase == Phase::kClosingCall ? phase : Phase::kOpeningCall);
+  } else if (EntryIn(phase) == Entry::kWaits) {
     placed.stage = Stage::kWaiting;
     waitingOrders_ = true;
-    int64_t now = MillisecondsOfDay(clock_);
-    auto next = std::find_if(market_.sessions.begin(), market_.sessions.end(),
-                             [now](const Session& session) { return session.start > now; });
-    placed.message = "accepted; it waits for the session at " +
-                     ClockText(ExchangeTime(next->start)).substr(0, 5);
+    placed.message =
+        "accepted; it waits for the session at " +
+        ClockText(ExchangeTime(market_.day.NextContinuous(MillisecondsOfDay(clock_)))).substr(0, 5);
   } else if (std::string held =
                  OutsideCage(*facts.rules, placed.buy, placed.price, ReferenceOf(market->second));
              !held.empty()) {
@@ -258,6 +257,10 @@ void Venue::Cancel(int32_t reqId, const std::string& orderCode) {
   if (!Working(order)) {
     std::string text = "order " + orderCode + " is already " + FinishedAs(order.status);
     return Answer(&ItgCallbacks::onCancel, reqId, VenueError::kOrderFinished, text.c_str());
+  }
+  if (Phase phase = PhaseNow(); !TakesCancels(phase)) {
+    std::string text = std::string("no cancels are taken in ") + PhaseText(phase);
+    return Answer(&ItgCallbacks::onCancel, reqId, VenueError::kNoCancelNow, text.c_str());
   }
   Answer(&ItgCallbacks::onCancel, reqId, 0, "cancelled");
   Finish(found->second, LIBITG_STATUS_CANCELLED, "cancelled");

@@ -10,24 +10,35 @@
 //
 // The rules: each board's price limits, sizes and price cage (boards.h),
 // T+1 (account.h), a broker's fees (fees.h), suspensions and the day's
-// sessions. An order arriving between two sessions (the lunch break) is
-// accepted and waits until the next one begins, as a broker holds it; one
-// before the first session or after the last is refused.
+// phases (trading_day.h). An order in a call auction joins it; one between
+// the opening uncross and continuous trading, or between two sessions, is
+// accepted and waits for continuous trading, as the exchange or a broker
+// holds it; one before the open or after the close is refused. Cancels are
+// refused where the auctions take none.
 //
-// Matching: an order that enters the book at once takes the opposite side
-// of the last snapshot, as far as its price and the volume left at each
-// level allow (trades and the venue's own fills use that volume up until the
-// next snapshot). What is left rests, behind the volume the book shows at
-// its price. A resting order fills when a later snapshot shows the opposite
-// side at or through its price (at that snapshot's level prices), when a
-// trade prints strictly through its price (at the order's own price, up to
-// the trade's volume), or when trades at its price have used up the volume
-// ahead of it (at its price, with what they trade beyond that). Volume that
-// leaves its price without trading is taken to leave from behind it. A buy
-// above the price cage or a sell below it is accepted but held, and enters
-// the book at the first snapshot that brings it inside. The account's orders
-// do not move the simulated market. Orders that are still working when the
-// day ends expire.
+// Continuous matching: an order that enters the book at once takes the
+// opposite side of the last snapshot, as far as its price and the volume
+// left at each level allow, at the levels' prices (trades and the venue's
+// own fills use that volume up until the next snapshot). What is left rests
+// at its price, behind the volume the book shows there. A resting order
+// fills at its own price: when a later snapshot shows the opposite side at
+// or through its price (up to that volume), when a trade prints strictly
+// through its price (up to the trade's volume), or when trades at its price
+// have used up the volume ahead of it (with what they trade beyond that).
+// Volume that leaves its price without trading moves it up the queue as the
+// queue model says (queue_models.h). A buy above the price cage or a sell
+// below it is accepted but held, and enters the book at the first snapshot
+// that brings it inside.
+//
+// Call auctions: at the uncross (the market's trades at one price, stamped
+// at or after the call's end, then its next snapshot), the account's orders
+// whose limit reaches the price fill at it, best limit first and then in
+// arrival order. Together they take at most the volume the market matched
+// plus what the last auction snapshot left unmatched on the other side; an
+// order at exactly the price, behind the market's orders there, takes only
+// from that unmatched volume. The account's orders do not move the price.
+// What the opening call leaves waits for continuous trading; what the
+// closing call leaves expires with every other working order at the close.
 //
 // Reports, in the order a venue gives them: the insert answer first (its
 // error id and message say why an order is rejected, or that it is held),
@@ -55,7 +66,9 @@
 #include "market_generator.h"
 #include "market_view.h"
 #include "order_checks.h"
+#include "queue_models.h"
 #include "quote_message.h"
+#include "trading_day.h"
 
 namespace sim {
 
@@ -67,6 +80,7 @@ struct VenueSettings {
   FeeRates fees;
   std::vector<StartPosition> positions;  // held at the day's start
   std::string reportPath;  // where the account's state goes at the close; empty: nowhere
+  QueueModelKind queueModel = QueueModelKind::kRiskAverse;
 };
 
 // What the venue knows of the market's day.
@@ -77,7 +91,7 @@ struct VenueMarket {
   // Where the codes come from the snapshots, what is known of them: the ST
   // and new-listing marks of those listed here.
   std::vector<Instrument> marks;
-  std::vector<Session> sessions = MarketSettings{}.sessions;
+  TradingDay day = MarketSettings{}.Schedule();
   RuleBook rules = DefaultRules();
   std::vector<Suspension> suspensions;
 };
@@ -94,8 +108,7 @@ bool ParseOrderPrice(std::string_view text, int64_t& cents, bool& offTick);
 
 class Venue : public MarketListener {
  public:
-  // The start of the first session is the venue's clock until the market's
-  // first message.
+  // The day's opening is the venue's clock until the market's first message.
   Venue(VenueSettings settings, VenueMarket market, int64_t stem);
 
   void SetCallbacks(const ItgCallbacks& table) { callbacks_ = table; }
@@ -131,8 +144,8 @@ class Venue : public MarketListener {
 
  private:
   // Where an accepted order is: in the book, held outside the price cage,
-  // or waiting for the next session.
-  enum class Stage { kBook, kCaged, kWaiting };
+  // waiting for continuous trading, or in a call auction.
+  enum class Stage { kBook, kCaged, kWaiting, kCall };
   struct Order {
     std::string code;
     int32_t reqId = 0;
@@ -170,6 +183,9 @@ class Venue : public MarketListener {
     int64_t mark = 0;                    // last trade or fill price, for the capital's value
     std::vector<PriceLevel> bids, asks;  // the last snapshot less what was taken since
     std::vector<size_t> working;  // indexes into orders_ of its working orders, in arrival order
+    Uncross published;            // by the last call-auction snapshot
+    int64_t printedPrice = 0;     // the uncross's trades so far
+    int64_t printedVolume = 0;
     // Until the code is followed: its last snapshot, and the trades since
     // as (u32 length, payload) records.
     bool followed = false;
@@ -182,14 +198,18 @@ class Venue : public MarketListener {
   void Follow(Market& market);
   void ApplySnapshot(Market& market, std::string_view typeName, std::string_view payload);
   void ApplyTrade(Market& market, const TradeView& trade);
-  // Where the day stands at the venue's clock: empty when orders are taken
-  // now, else why not; `waiting` is set in a break between sessions.
-  std::string Closed(bool& waiting) const;
+  Phase PhaseNow() const { return market_.day.PhaseAt(MillisecondsOfDay(clock_)); }
+  // Why the market takes no order now; empty when it does.
+  std::string Closed() const;
+  // What a change of phase does to the working orders.
+  void EnterPhase();
+  void Uncross(Market& market);
   void EnterBook(size_t index);
   void ReleaseWaiting();
   void ReleaseCaged(const Market& market);
   CageReference ReferenceOf(const Market& market) const;
-  void TakeBook(size_t index);
+  // At the levels' prices when the order arrives; at its own when it rests.
+  void TakeBook(size_t index, bool atOwnPrice);
   void JoinQueue(Order& order, const Market& market);
   void TradeAtPrice(const Market& market, const TradeView& trade, int64_t volume);
   void Fill(size_t index, int64_t price, int64_t quantity);
@@ -225,7 +245,8 @@ class Venue : public MarketListener {
   std::unordered_map<std::string, Market> markets_;
   std::vector<Order> orders_;
   std::unordered_map<std::string, size_t> orderByCode_;
-  bool waitingOrders_ = false;  // some order came in a break between sessions
+  Phase phase_ = Phase::kBeforeOpen;
+  bool waitingOrders_ = false;  // some order waits for continuous trading
   Fees feesPaid_;
   std::vector<Match> matches_;
 };

@@ -40,11 +40,13 @@ def run(script, directory, *arguments, **variables):
 NO_LATENCY = {f"VELTRANE_SIM_{kind}_LATENCY_MS": "0" for kind in ("FEED", "ORDER", "REPORT")}
 # Shares of 600000 held from an earlier day: what the session's sells sell.
 HELD = {"VELTRANE_SIM_POSITIONS": "600000:100000:10.00"}
+# The session trades from the first snapshot of continuous trading on.
+NO_AUCTIONS = {"VELTRANE_SIM_AUCTIONS": "off"}
 
 
 def session(directory, password="demo", **variables):
     lines = run(HERE / "paper_session.py", directory, password,
-                **{**NO_LATENCY, **HELD, **variables}).splitlines()
+                **{**NO_LATENCY, **HELD, **NO_AUCTIONS, **variables}).splitlines()
     return [json.loads(line) for line in lines if line.startswith("[")]
 
 

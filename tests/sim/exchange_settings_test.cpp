@@ -34,6 +34,8 @@ TEST(ExchangeSettingsTest, NothingSetGivesTheDefaultMarketInRealTime) {
   ASSERT_EQ(settings.source.market.sessions.size(), 2u);
   EXPECT_EQ(settings.source.market.sessions[0].start, 34200000);  // 09:30
   EXPECT_EQ(settings.source.market.sessions[1].end, 54000000);    // 15:00
+  EXPECT_TRUE(settings.source.market.auctions);
+  EXPECT_EQ(settings.venue.queueModel, sim::QueueModelKind::kRiskAverse);
   EXPECT_EQ(settings.venue.user, "demo");
   EXPECT_EQ(settings.venue.password, "demo");
   EXPECT_EQ(settings.venue.capital, 100000000);
@@ -90,6 +92,11 @@ TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
          return x.size() == 2 && x[0].start == 34200000 && x[0].end == 34210000 &&
                 x[1].start == 46800000 && x[1].end == 46830000;
        }},
+      {"VELTRANE_SIM_AUCTIONS", "off", nullptr, [](auto& s) { return !s.source.market.auctions; }},
+      {"VELTRANE_SIM_AUCTIONS", "yes", "\"on\" or \"off\"", nullptr},
+      {"VELTRANE_SIM_QUEUE_MODEL", "proportional", nullptr,
+       [](auto& s) { return s.venue.queueModel == sim::QueueModelKind::kProportional; }},
+      {"VELTRANE_SIM_QUEUE_MODEL", "fifo", "one of risk-averse, proportional", nullptr},
       {"VELTRANE_SIM_SESSIONS", "1130-0930", "ascending", nullptr},
       {"VELTRANE_SIM_SESSIONS", "0930-1130,1100-1200", "ascending", nullptr},
       {"VELTRANE_SIM_SESSIONS", "0960-1000", "ascending", nullptr},

@@ -73,6 +73,7 @@ struct Level {
 struct Snapshot {
   int64_t previousClose, open, high, low, last, volume, amount;
   std::vector<Level> bids, asks;
+  std::string phase;
 };
 
 int64_t Cents(double price) {
@@ -122,21 +123,23 @@ Snapshot ReadSnapshot(const std::string& payload) {
              static_cast<int64_t>(m.totalvolume()),
              std::llround(m.totalamount() * 100.0),
              {},
-             {}};
+             {},
+             m.securityphasetag()};
   ReadLevels(m, s);
   return s;
 }
 
 struct Trade {
   int64_t price, volume;
-  bool buy;
+  int32_t flag;  // 1 the buyer took the asks, 2 the seller the bids, 0 an uncross
 };
 
 template <class Message>
 Trade ReadTrade(const std::string& payload) {
   Message m;
   EXPECT_TRUE(m.ParseFromString(payload));
-  return {Cents(m.tradeprice()), static_cast<int64_t>(m.tradevolume()), m.buysellflag() == 1};
+  return {Cents(m.tradeprice()), static_cast<int64_t>(m.tradevolume()),
+          static_cast<int32_t>(m.buysellflag())};
 }
 
 // What a reader of the feed knows of one instrument: its latest snapshot,
@@ -148,6 +151,30 @@ struct Watch {
   int64_t amount = 0;
   int64_t high = 0, low = 0, last = 0, open = 0;
 };
+
+// A call auction's snapshot: the indicative price inside the band on both
+// sides with the matched volume, and at most one side left unmatched there;
+// or, while nothing crosses, the best buy below the best sell.
+void CheckCallSnapshot(const Snapshot& s, const std::string& code, sim::PriceBand band) {
+  SCOPED_TRACE(code);
+  if (s.bids.empty() || s.asks.empty() || s.bids[0].price != s.asks[0].price) {
+    EXPECT_LE(s.bids.size(), 1u);
+    EXPECT_LE(s.asks.size(), 1u);
+    if (!s.bids.empty() && !s.asks.empty()) {
+      EXPECT_LT(s.bids[0].price, s.asks[0].price);
+    }
+    return;
+  }
+  EXPECT_GE(s.bids[0].price, band.lower);
+  EXPECT_LE(s.bids[0].price, band.upper);
+  EXPECT_EQ(s.bids[0].volume, s.asks[0].volume);
+  EXPECT_LE(s.bids.size() + s.asks.size(), 3u) << "unmatched volume on both sides";
+  for (const auto* side : {&s.bids, &s.asks}) {
+    if (side->size() > 1) {
+      EXPECT_EQ((*side)[1].price, s.bids[0].price);
+    }
+  }
+}
 
 void CheckSnapshot(const Snapshot& s, Watch& w, const std::string& code, sim::PriceBand band) {
   SCOPED_TRACE(code);
@@ -187,15 +214,17 @@ void CheckSnapshot(const Snapshot& s, Watch& w, const std::string& code, sim::Pr
 // before it left volume on.
 void CheckTrade(const Trade& t, Watch& w, const std::string& code) {
   SCOPED_TRACE(code);
-  ASSERT_TRUE(w.seen) << "a trade before the first snapshot";
-  std::vector<Level>& side = t.buy ? w.book.asks : w.book.bids;
+  ASSERT_TRUE(w.seen || t.flag == 0) << "a trade before the first snapshot";
+  std::vector<Level>& side = t.flag == 1 ? w.book.asks : w.book.bids;
   auto best = side.begin();
   while (best != side.end() && best->volume == 0) ++best;
-  ASSERT_NE(best, side.end()) << "a trade with no volume left on its side";
-  EXPECT_EQ(t.price, best->price);
+  if (t.flag != 0) {
+    ASSERT_NE(best, side.end()) << "a trade with no volume left on its side";
+    EXPECT_EQ(t.price, best->price);
+    EXPECT_LE(t.volume, best->volume);
+    best->volume -= t.volume;
+  }
   EXPECT_GT(t.volume, 0);
-  EXPECT_LE(t.volume, best->volume);
-  best->volume -= t.volume;
   w.volume += t.volume;
   w.amount += t.price * t.volume;
   if (w.open == 0) w.open = w.high = w.low = t.price;
@@ -252,6 +281,8 @@ TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
     }
     int64_t previousTime = 0;
     int64_t trades = 0;
+    int64_t callSnapshots = 0;
+    std::map<int64_t, std::map<std::string, int64_t>> uncrossPrices;  // by time and code
     int64_t limitTouches = 0;
     std::map<std::string, bool> locked;  // by the last snapshot
     for (const QuoteMessage& m : GenerateDay(settings)) {
@@ -264,6 +295,11 @@ TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
                          ? ReadSnapshot<lmvproto::SSEL2_Quotation>(m.payload)
                          : ReadSnapshot<lmvproto::SZSEL2_Quotation>(m.payload);
         const sim::PriceBand band = bands.at(m.code);
+        if (sim::IsCallTag(s.phase)) {
+          ++callSnapshots;
+          ASSERT_NO_FATAL_FAILURE(CheckCallSnapshot(s, m.code, band));
+          continue;
+        }
         if (s.bids.empty() || s.asks.empty() || s.bids.back().price == band.lower ||
             s.asks.back().price == band.upper) {
           ++limitTouches;
@@ -275,11 +311,20 @@ TEST(MarketGeneratorTest, MarketRulesHoldAllDay) {
         Trade t = type == "SSEL2_Transaction" ? ReadTrade<lmvproto::SSEL2_Transaction>(m.payload)
                                               : ReadTrade<lmvproto::SZSEL2_Transaction>(m.payload);
         ++trades;
+        if (t.flag == 0) {
+          auto [price, fresh] = uncrossPrices[m.time].emplace(m.code, t.price);
+          EXPECT_EQ(price->second, t.price) << "an uncross at two prices";
+        }
         ASSERT_NO_FATAL_FAILURE(CheckTrade(t, w, m.code));
       }
       if (HasFailure()) return;
     }
     EXPECT_GT(trades, 1000);
+    // Both auctions uncross at their ends: 09:25 and the close.
+    EXPECT_GT(callSnapshots, 0);
+    std::vector<int64_t> uncrossTimes;
+    for (const auto& [time, codes] : uncrossPrices) uncrossTimes.push_back(time);
+    EXPECT_EQ(uncrossTimes, (std::vector<int64_t>{92500000, c.wholeDay ? 150000000 : 100000000}));
     if (c.reachesLimits) {
       EXPECT_GT(limitTouches, 0) << "the limits were never reached";
     }

@@ -122,6 +122,7 @@ std::vector<QuoteMessage> TapeMessages() {
                           {"000001", sim::Exchange::kShenzhen, 1123},
                           {"600036", sim::Exchange::kShanghai, 3310}};
   settings.sessions = {{34200000, 34230000}};
+  settings.auctions = false;
   std::vector<QuoteMessage> messages = testing_support::GenerateDay(settings);
   lmvproto::SSEL2_Index index;
   index.set_symbol("000001");
@@ -320,6 +321,7 @@ TEST_F(QuoteFeedTest, AnswersOfEachRequest) {
     settings.source.tapePath = c.tape;
     settings.latency = {0, 0, 0};
     settings.source.market.sessions = {{34200000, 34203000}};
+    settings.source.market.auctions = false;
     sim::SimulatedExchange feed(settings, c.settingsError);
     feed.SetQuoteCallbacks(Recorder::Table());
     for (size_t i = 0; i < c.steps.size(); ++i) {

@@ -6,22 +6,23 @@ set -eu
 tool=$1
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-for name in CONFIG TAPE SEED INSTRUMENTS SESSIONS SNAPSHOT_MS TRADE_RATE SPEED; do
+for name in CONFIG TAPE SEED INSTRUMENTS SESSIONS SNAPSHOT_MS TRADE_RATE SPEED AUCTIONS; do
   unset "VELTRANE_SIM_$name"
 done
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 "$tool" generate "$dir/a.tape" --seed 3 --instruments 600000:10.52,000001:11.23 \
-  --sessions 0930-0940 > "$dir/out" || fail "generate"
+  --sessions 0930-0940 --auctions off > "$dir/out" || fail "generate"
 grep -q "for 2 instruments" "$dir/out" || fail "generate's summary: $(cat "$dir/out")"
 "$tool" generate "$dir/b.tape" --seed 3 --instruments 600000:10.52,000001:11.23 \
-  --sessions 0930-0940 > /dev/null
+  --sessions 0930-0940 --auctions off > /dev/null
 cmp -s "$dir/a.tape" "$dir/b.tape" || fail "same options, different tapes"
 VELTRANE_SIM_SEED=3 VELTRANE_SIM_INSTRUMENTS=600000:10.52,000001:11.23 \
-  VELTRANE_SIM_SESSIONS=0930-0940 "$tool" generate "$dir/c.tape" > /dev/null
+  VELTRANE_SIM_SESSIONS=0930-0940 VELTRANE_SIM_AUCTIONS=off "$tool" generate "$dir/c.tape" \
+  > /dev/null
 cmp -s "$dir/a.tape" "$dir/c.tape" || fail "the variables and the options differ"
 "$tool" generate "$dir/d.tape" --seed 4 --instruments 600000:10.52,000001:11.23 \
-  --sessions 0930-0940 > /dev/null
+  --sessions 0930-0940 --auctions off > /dev/null
 ! cmp -s "$dir/a.tape" "$dir/d.tape" || fail "another seed, the same tape"
 
 "$tool" stats "$dir/a.tape" > "$dir/stats"
@@ -36,15 +37,40 @@ awk '/^  [0-9][0-9][0-9][0-9][0-9][0-9] / { if ($4 != $5) exit 1; seen++ } END {
 "$tool" dump "$dir/a.tape" --code 000001 --limit 5 > "$dir/dump"
 [ "$(wc -l < "$dir/dump")" -eq 5 ] || fail "--limit"
 grep -v -q " 000001 " "$dir/dump" && fail "--code let another code through"
-head -n 1 "$dir/dump" | grep -q "^09:30:00.000 SZSEL2_Quotation 000001 last=0.00 .* pre=11.23 .* bids=" \
+head -n 1 "$dir/dump" | grep -q "^09:30:00.000 SZSEL2_Quotation 000001 last=0.00 .* pre=11.23 .* bids=.* phase=T$" \
   || fail "first line: $(head -n 1 "$dir/dump")"
+grep -q "^call auctions  0 snapshots in a call, 0 uncross trades" "$dir/stats" \
+  || fail "auctions in a tape without them: $(cat "$dir/stats")"
+
+# With the auctions: the calls' snapshots show their indicative uncross, each
+# uncross prints at one price at 09:25 and at the close, and its volume is in
+# the day's.
+"$tool" generate "$dir/auctions.tape" --seed 3 --instruments 600000:10.52,000001:11.23 \
+  --sessions 0930-0940 > /dev/null
+"$tool" stats "$dir/auctions.tape" > "$dir/stats"
+grep -q "^call auctions  [1-9][0-9]* snapshots in a call, [1-9][0-9]* uncross trades" "$dir/stats" \
+  || fail "no auctions: $(cat "$dir/stats")"
+for code in 600000 000001; do
+  for time in 09:25:00.000 09:40:00.000; do
+    grep -q "^  $code uncross $time [0-9]*@[0-9.]*$" "$dir/stats" || fail "$code at $time: $(cat "$dir/stats")"
+  done
+done
+awk '/^  [0-9][0-9][0-9][0-9][0-9][0-9] / && $2 != "uncross" { if ($4 != $5) exit 1 }' "$dir/stats" \
+  || fail "volumes disagree"
+"$tool" dump "$dir/auctions.tape" --code 600000 > "$dir/dump"
+grep -q "^09:2[0-4]:[0-9.]* SSEL2_Quotation 600000 .* phase=C indicative=[0-9.]*x[0-9]*" "$dir/dump" \
+  || fail "no indicative uncross in the opening call"
+grep -q "^09:3[7-9]:[0-9.]* SSEL2_Quotation 600000 .* phase=U indicative=" "$dir/dump" \
+  || fail "no closing call"
+[ "$(grep "^09:25:00.000 SSEL2_Transaction 600000 U " "$dir/dump" | sed 's/.*@//' | sort -u | wc -l)" -eq 1 ] \
+  || fail "the opening uncross is not at one price"
 
 head -c -1 "$dir/a.tape" > "$dir/cut.tape"
 if "$tool" stats "$dir/cut.tape" > /dev/null 2> "$dir/err"; then fail "a cut tape passed"; fi
 grep -q "cut short" "$dir/err" || fail "cut tape: $(cat "$dir/err")"
 # A changed byte inside a record: reported with where the record starts.
 cp "$dir/a.tape" "$dir/flipped.tape"
-printf 'Z' | dd of="$dir/flipped.tape" bs=1 seek=5000 conv=notrunc 2> /dev/null
+printf 'Z' | dd of="$dir/flipped.tape" bs=1 seek=5050 conv=notrunc 2> /dev/null
 ! cmp -s "$dir/a.tape" "$dir/flipped.tape" || fail "the byte did not change"
 for command in stats dump; do
   if "$tool" $command "$dir/flipped.tape" > /dev/null 2> "$dir/err"; then

@@ -306,6 +306,25 @@ TEST(TapeTextTest, OneReadableLinePerMessage) {
   index.set_extra7(3100.25);
   lmvproto::SSEL2_Transaction oddSymbol = testing_support::ShanghaiTrade();
   oddSymbol.set_symbol("60\n000");
+  lmvproto::SSEL2_Transaction uncross = testing_support::ShanghaiTrade();
+  uncross.set_buysellflag(0);
+  // An opening call with 2000 shares matched at 12.30 and 500 bought beyond
+  // them; the same without a cross; and a snapshot of continuous trading.
+  lmvproto::SSEL2_Quotation call;
+  call.set_symbol("600000");
+  call.set_securityphasetag("C");
+  call.set_bidprice01(12.30);
+  call.set_bidvolume01(2000);
+  call.set_askprice01(12.30);
+  call.set_askvolume01(2000);
+  call.set_bidprice02(12.30);
+  call.set_bidvolume02(500);
+  lmvproto::SSEL2_Quotation apart = call;
+  apart.set_askprice01(12.31);
+  apart.clear_bidprice02();
+  apart.clear_bidvolume02();
+  lmvproto::SSEL2_Quotation continuous = apart;
+  continuous.set_securityphasetag("T");
   struct Case {
     const char* type;
     std::string payload;
@@ -323,7 +342,19 @@ TEST(TapeTextTest, OneReadableLinePerMessage) {
        "09:30:01.500 SSEL2_Transaction 60\\x0A000 B 300@12.34"},
       {"Empty", "", "", "09:30:01.500 Empty - (no fields)"},
       {"SSEL2_Transaction", Encode(testing_support::ShanghaiTrade()).substr(0, 12), "",
-       "09:30:01.500 SSEL2_Transaction - S 0@0.00 (malformed payload)"},
+       "09:30:01.500 SSEL2_Transaction - U 0@0.00 (malformed payload)"},
+      {"SSEL2_Transaction", Encode(uncross), "600000",
+       "09:30:01.500 SSEL2_Transaction 600000 U 300@12.34"},
+      {"SSEL2_Quotation", Encode(call), "600000",
+       "09:30:01.500 SSEL2_Quotation 600000 last=0.00 open=0.00 high=0.00 low=0.00 pre=0.00 "
+       "volume=0 amount=0.00 bids=12.30x2000,12.30x500 asks=12.30x2000 phase=C "
+       "indicative=12.30x2000 unmatched=buy:500"},
+      {"SSEL2_Quotation", Encode(apart), "600000",
+       "09:30:01.500 SSEL2_Quotation 600000 last=0.00 open=0.00 high=0.00 low=0.00 pre=0.00 "
+       "volume=0 amount=0.00 bids=12.30x2000 asks=12.31x2000 phase=C indicative=none"},
+      {"SSEL2_Quotation", Encode(continuous), "600000",
+       "09:30:01.500 SSEL2_Quotation 600000 last=0.00 open=0.00 high=0.00 low=0.00 pre=0.00 "
+       "volume=0 amount=0.00 bids=12.30x2000 asks=12.31x2000 phase=T"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -435,11 +435,11 @@ TEST(VenueRulesTest, OrdersInTheLunchBreakWaitForTheAfternoon) {
 
   // Before the first session: a tape may begin before it.
   sim::VenueMarket late = Market();
-  late.sessions = {{36000000, 41400000}};  // 10:00 to 11:30
+  late.day.sessions = {{36000000, 41400000}};  // 10:00 to 11:30, its opening call from 09:45
   LiveVenue early({}, late);
-  early.venue.OnMarket(Snapshot(Book(), 94500000));
+  early.venue.OnMarket(Snapshot(Book(), 94000000));
   EXPECT_EQ(early.Insert("600000", kBuy, "12.36", 100, &message), VenueError::kMarketClosed);
-  EXPECT_EQ(message, "the market is not open yet: trading starts at 10:00");
+  EXPECT_EQ(message, "the market is not open yet: trading starts at 09:45");
 }
 
 // The rows of the README's table of an order's refusals, in their order,

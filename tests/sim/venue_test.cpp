@@ -215,14 +215,14 @@ TEST_F(VenueTest, FillsAgainstTheBookAndRestsTheRest) {
        },
        {"match 2 0 600000 S5-2 M5-2 side1 12.40x700 09:30:04.000 k2",
         "order 2 0 [filled] 600000 S5-2 side1 12.40x700 traded 12.4000x700 7 09:30:00.000 k2"}},
-      {"a later snapshot through a resting buy fills it at its levels",
+      {"a later snapshot through a resting buy fills it at its own price",
        [&](Venue& v) {
          v.Insert(1, "600000", kBuy, "12.300000", 500);
          g_reports.clear();
          v.OnMarket(moved(12.29, 400));
        },
-       {"match 1 0 600000 S5-1 M5-1 side2 12.29x400 09:30:03.000 k2",
-        "order 1 0 [partially filled] 600000 S5-1 side2 12.30x500 traded 12.2900x400 5 "
+       {"match 1 0 600000 S5-1 M5-1 side2 12.30x400 09:30:03.000 k2",
+        "order 1 0 [partially filled] 600000 S5-1 side2 12.30x500 traded 12.3000x400 5 "
         "09:30:00.000 k2"}},
       {"a sell takes the bids best first",
        [](Venue& v) {
