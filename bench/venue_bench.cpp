@@ -24,6 +24,7 @@ std::vector<sim::QuoteMessage> Morning(std::vector<sim::Instrument>& instruments
   std::string error;
   sim::ParseInstruments(kInstruments, 1, settings.instruments, error);
   settings.sessions = {{34200000, 41400000}};  // 09:30 to 11:30
+  settings.auctions = false;                   // continuous trading throughout
   instruments = settings.instruments;
   sim::MarketGenerator generator(settings);
   std::vector<sim::QuoteMessage> messages;
@@ -47,6 +48,7 @@ void BM_VenueFollowsWorkingOrders(benchmark::State& state) {
     }
     sim::VenueMarket market;
     market.instruments = instruments;
+    market.day.auctions = false;
     sim::Venue venue(settings, market, 1);
     venue.Login("demo", "demo", "");
     int32_t reqId = 0;

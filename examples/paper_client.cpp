@@ -52,7 +52,9 @@ class Strategy : public Corvane::ZR_QuantSpi {
     std::lock_guard<std::mutex> hold(lock_);
     lastEvent_ = std::chrono::steady_clock::now();
     int32_t bid = market->nBidPrice[0], ask = market->nAskPrice[0];
-    if (bid <= 0 || ask <= 0) return;
+    // A call auction's snapshot shows its indicative price on both sides: no
+    // book to trade against yet.
+    if (bid <= 0 || ask <= bid) return;
     Stock& stock = stocks_[market->szWindCode];
     double mid = (bid + ask) / 2.0;
     bool first = stock.slow == 0;

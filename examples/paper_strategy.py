@@ -79,7 +79,9 @@ class Strategy(Ombrel.QuantCallBack):
         book = self.rspdict
         self.last_market = time.monotonic()
         bid, ask = book["nBidPrice"][0], book["nAskPrice"][0]
-        if bid <= 0 or ask <= 0 or book["szWindCode"] not in self.stocks:
+        # A call auction's snapshot shows its indicative price on both sides:
+        # no book to trade against yet.
+        if bid <= 0 or ask <= bid or book["szWindCode"] not in self.stocks:
             return
         stock = self.stocks[book["szWindCode"]]
         mid = (bid + ask) / 2

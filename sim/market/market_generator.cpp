@@ -295,12 +295,9 @@ void MarketGenerator::Trade(size_t index, int64_t from, int64_t to) {
   for (int64_t i = 0; i < count; ++i) times.push_back(day.random.Between(from + 1, to - 1));
   std::sort(times.begin(), times.end());
   for (int64_t time : times) {
-    const auto& bids = day.book.bids();
-    const auto& asks = day.book.asks();
-    double mid = bids.empty() ? static_cast<double>(asks.empty() ? 0 : asks.front().price)
-                 : asks.empty()
-                     ? static_cast<double>(bids.front().price)
-                     : 0.5 * static_cast<double>(bids.front().price + asks.front().price);
+    auto bid = static_cast<double>(day.book.Best(true));
+    auto ask = static_cast<double>(day.book.Best(false));
+    double mid = bid == 0 ? ask : ask == 0 ? bid : 0.5 * (bid + ask);
     double lean = mid > 0 ? std::clamp((day.fair - mid) / (mid * 0.002), -1.0, 1.0) : 0.0;
     bool buy = day.random.Chance(0.5 + 0.35 * lean);
     int64_t lots = 1 + day.random.Geometric(1.0 / static_cast<double>(day.tradeLots));

@@ -48,6 +48,12 @@ class OrderBook {
   // Best first: bids high to low, asks low to high; at most kDepth each.
   std::vector<PriceLevel> bids() const { return Shown(bids_); }
   std::vector<PriceLevel> asks() const { return Shown(asks_); }
+  // The price of a side's first level, whether or not trades have emptied
+  // it since the last Evolve; 0 for an empty side.
+  int64_t Best(bool bid) const {
+    const Side& side = bid ? bids_ : asks_;
+    return side.empty() ? 0 : side.front().price;
+  }
   // The number of the last order to join the queue at `price`; 0 if none rests there.
   uint64_t NewestAt(bool bid, int64_t price) const;
 

@@ -128,7 +128,16 @@ void Venue::OnMarket(const QuoteMessage& message) {
     }
   }
   Market& market = found->second;
-  if (!market.followed) return Remember(market, message);
+  if (!market.followed) {
+    Remember(market, message);
+  } else {
+    Apply(market, message);
+  }
+  // Orders that waited meet the book as the message left it.
+  ReleaseWaiting();
+}
+
+void Venue::Apply(Market& market, const QuoteMessage& message) {
   // After a call auction's end, until continuous trading or for good, the
   // market's trades are the uncross; its next snapshot shows it done.
   Phase phase = PhaseNow();
@@ -158,7 +167,6 @@ void Venue::EnterPhase() {
       }
     }
   }
-  ReleaseWaiting();
 }
 
 // The account's call orders of the market meet the uncross it printed, best

@@ -74,6 +74,7 @@ Venue::Venue(VenueSettings settings, VenueMarket market, int64_t stem)
 void Venue::AdvanceTo(int64_t time) {
   if (time > clock_) clock_ = time;
   EnterPhase();
+  ReleaseWaiting();
 }
 
 std::string Venue::Closed() const {

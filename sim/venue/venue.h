@@ -195,6 +195,8 @@ class Venue : public MarketListener {
     std::string trades;
   };
   void Remember(Market& market, const QuoteMessage& message);
+  // A message of a code the venue follows.
+  void Apply(Market& market, const QuoteMessage& message);
   void Follow(Market& market);
   void ApplySnapshot(Market& market, std::string_view typeName, std::string_view payload);
   void ApplyTrade(Market& market, const TradeView& trade);
