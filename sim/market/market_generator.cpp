@@ -183,10 +183,11 @@ void MarketGenerator::EmitTrades(std::vector<QuoteMessage>& out) {
 // An interval of a call auction: orders gather (and, while cancels are
 // taken, some leave); at its end the auction uncrosses.
 void MarketGenerator::Call(int64_t from, int64_t to, bool uncross, std::vector<QuoteMessage>& out) {
-  for (Day& day : days_) {
-    if (!Suspended(day, from)) Gather(day, from, to);
-  }
+  // The last snapshot before the uncross shows the auction as it uncrosses.
   if (!uncross) {
+    for (Day& day : days_) {
+      if (!Suspended(day, from)) Gather(day, from, to);
+    }
     for (Day& day : days_) CallSnapshot(day, ExchangeTime(to), out);
     return;
   }

@@ -9,7 +9,8 @@
 // bid 1 and ask 1 both at the indicative price with the matched volume, and
 // a second level at that price on the side left with unmatched volume (while
 // nothing crosses, the best buy and sell of the auction stand as level 1).
-// At 09:25 it uncrosses: its trades print at one price (BuySellFlag 0, as
+// The auction's last snapshot comes one interval before its end, and no
+// order joins after it. At 09:25 it uncrosses: its trades print at one price (BuySellFlag 0, as
 // neither side took the other) and the book for continuous trading opens
 // around it. The closing call takes the book as it stands at 14:57, gathers
 // orders until 15:00 and uncrosses; the last snapshot shows what it left.

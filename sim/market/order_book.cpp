@@ -84,8 +84,8 @@ void OrderBook::Take(bool buy, int64_t volume, std::vector<PriceLevel>& fills,
 void OrderBook::Evolve(Random& random, int64_t fair, const BookShape& shape) {
   DropEmpty(bids_);
   DropEmpty(asks_);
-  Cancel(random, bids_);
-  Cancel(random, asks_);
+  Cancel(random, bids_, true, fair);
+  Cancel(random, asks_, false, fair);
   Place(random, fair, shape);
   Refill(random, fair, shape);
 }
@@ -106,12 +106,16 @@ void OrderBook::Unlock(bool up, const BookShape& shape) {
              side.end());
 }
 
-// Each resting order leaves now and then, wherever it stands in its queue.
-void OrderBook::Cancel(Random& random, Side& side) {
+// Each resting order leaves now and then, wherever it stands in its queue;
+// one priced beyond `fair` (a sell below it, a buy above it) is stale and
+// soon repriced, which is how the book follows the fair value.
+void OrderBook::Cancel(Random& random, Side& side, bool bid, int64_t fair) {
   constexpr double kCancelShare = 0.04;  // of the orders, per interval
+  constexpr double kStaleShare = 0.3;
   for (Level& level : side) {
+    double share = (bid ? level.price > fair : level.price < fair) ? kStaleShare : kCancelShare;
     auto kept = std::remove_if(level.queue.begin(), level.queue.end(), [&](const Resting& order) {
-      if (!random.Chance(kCancelShare)) return false;
+      if (!random.Chance(share)) return false;
       level.volume -= order.volume;
       return true;
     });

@@ -95,7 +95,7 @@ class OrderBook {
   static std::vector<PriceLevel> Shown(const Side& side);
   // Adds an order at the back of the queue at `price`.
   void Add(bool bid, int64_t price, int64_t volume);
-  void Cancel(Random& random, Side& side);
+  void Cancel(Random& random, Side& side, bool bid, int64_t fair);
   void Place(Random& random, int64_t fair, const BookShape& shape);
   void Refill(Random& random, int64_t fair, const BookShape& shape);
 

@@ -143,7 +143,7 @@ void Venue::Apply(Market& market, const QuoteMessage& message) {
   Phase phase = PhaseNow();
   bool uncrossing = phase == Phase::kOpeningWait || phase == Phase::kClosed;
   if (TradeView trade; message.kind == kSnapshots) {
-    if (uncrossing) Uncross(market);
+    if (uncrossing) MeetUncross(market);
     ApplySnapshot(market, message.typeName, message.payload);
   } else if (ReadTrade(message.typeName, message.payload, trade)) {
     if (uncrossing) {
@@ -175,10 +175,10 @@ void Venue::EnterPhase() {
 // unmatched on the other side at that price; an order at exactly the price
 // only from what was left unmatched, since the market's orders there came
 // before it.
-void Venue::Uncross(Market& market) {
+void Venue::MeetUncross(Market& market) {
   int64_t price = market.printedVolume > 0 ? market.printedPrice : 0;
   int64_t matched = market.printedVolume;
-  sim::Uncross published = market.published;
+  Uncross published = market.published;
   market.printedPrice = 0;
   market.printedVolume = 0;
   market.published = {};
@@ -370,7 +370,7 @@ void Venue::OnClose() {
   // A closing uncross the market printed but did not show done.
   for (size_t index = 0; index < orders_.size(); ++index) {
     if (Working(orders_[index]) && orders_[index].stage == Stage::kCall) {
-      Uncross(markets_[orders_[index].security]);
+      MeetUncross(markets_[orders_[index].security]);
     }
   }
   closed_ = true;

@@ -205,7 +205,7 @@ class Venue : public MarketListener {
   std::string Closed() const;
   // What a change of phase does to the working orders.
   void EnterPhase();
-  void Uncross(Market& market);
+  void MeetUncross(Market& market);
   void EnterBook(size_t index);
   void ReleaseWaiting();
   void ReleaseCaged(const Market& market);

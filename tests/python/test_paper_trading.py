@@ -65,7 +65,7 @@ def fees_of(amount, buy):
 
 
 def test_example_strategy_trades_and_sums_up(tmp_path):
-    out = run(EXAMPLE, tmp_path, VELTRANE_SIM_SESSIONS="0930-1000", VELTRANE_SIM_SPEED="600")
+    out = run(EXAMPLE, tmp_path, VELTRANE_SIM_SESSIONS="0930-1030", VELTRANE_SIM_SPEED="600")
     assert "summary:" in out, out
     held = {}
     for line in out.splitlines():
