@@ -55,6 +55,24 @@ Uncross FindUncross(const std::vector<PriceLevel>& buys, const std::vector<Price
   return best;
 }
 
+void ShowUncross(const Uncross& uncross, std::vector<PriceLevel>& bids,
+                 std::vector<PriceLevel>& asks) {
+  bids.push_back({uncross.price, uncross.volume});
+  asks.push_back({uncross.price, uncross.volume});
+  if (uncross.buySurplus > 0) bids.push_back({uncross.price, uncross.buySurplus});
+  if (uncross.sellSurplus > 0) asks.push_back({uncross.price, uncross.sellSurplus});
+}
+
+Uncross ShownUncross(const std::vector<PriceLevel>& bids, const std::vector<PriceLevel>& asks) {
+  Uncross shown;
+  if (bids.empty() || asks.empty() || bids[0].price != asks[0].price) return shown;
+  shown.price = bids[0].price;
+  shown.volume = std::min(bids[0].volume, asks[0].volume);
+  if (bids.size() > 1 && bids[1].price == shown.price) shown.buySurplus = bids[1].volume;
+  if (asks.size() > 1 && asks[1].price == shown.price) shown.sellSurplus = asks[1].volume;
+  return shown;
+}
+
 void CallAuction::Clear() {
   buys_.clear();
   sells_.clear();

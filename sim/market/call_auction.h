@@ -24,6 +24,15 @@ struct Uncross {
   int64_t sellSurplus = 0;  // sells at or below it left unmatched
 };
 
+// How an auction's snapshot shows its uncross: bid 1 and ask 1 both at the
+// price with the matched volume, then a second level at the price on the
+// side left with unmatched volume there. ShowUncross appends those levels to
+// empty sides; ShownUncross reads them back, an empty Uncross when the first
+// levels do not meet.
+void ShowUncross(const Uncross& uncross, std::vector<PriceLevel>& bids,
+                 std::vector<PriceLevel>& asks);
+Uncross ShownUncross(const std::vector<PriceLevel>& bids, const std::vector<PriceLevel>& asks);
+
 // `buys` best first (high to low), `sells` best first (low to high).
 Uncross FindUncross(const std::vector<PriceLevel>& buys, const std::vector<PriceLevel>& sells,
                     int64_t previousClose, Exchange exchange);

@@ -214,13 +214,7 @@ void MarketGenerator::Call(int64_t from, int64_t to, bool uncross, std::vector<Q
       Snapshot(day, ExchangeTime(to), schedule_.PhaseAt(to), out);
       continue;
     }
-    QuoteMessage& message = out.emplace_back();
-    message.typeName = SnapshotTypeName(day.instrument.exchange);
-    message.time = ExchangeTime(to);
-    message.code = day.instrument.code;
-    message.kind = kSnapshots;
-    EncodeSnapshot(day.instrument, message.time, day.totals, day.call.buys(), day.call.sells(),
-                   PhaseTag(Phase::kClosed), message.payload);
+    EmitSnapshot(day, ExchangeTime(to), day.call.buys(), day.call.sells(), Phase::kClosed, out);
   }
 }
 
@@ -254,20 +248,12 @@ void MarketGenerator::CallSnapshot(Day& day, int64_t time, std::vector<QuoteMess
   std::vector<PriceLevel> bids;
   std::vector<PriceLevel> asks;
   if (result.volume > 0) {
-    bids.push_back({result.price, result.volume});
-    asks.push_back({result.price, result.volume});
-    if (result.buySurplus > 0) bids.push_back({result.price, result.buySurplus});
-    if (result.sellSurplus > 0) asks.push_back({result.price, result.sellSurplus});
+    ShowUncross(result, bids, asks);
   } else {
     if (!day.call.buys().empty()) bids.push_back(day.call.buys().front());
     if (!day.call.sells().empty()) asks.push_back(day.call.sells().front());
   }
-  QuoteMessage& message = out.emplace_back();
-  message.typeName = SnapshotTypeName(day.instrument.exchange);
-  message.time = time;
-  message.code = day.instrument.code;
-  message.kind = kSnapshots;
-  EncodeSnapshot(day.instrument, time, day.totals, bids, asks, PhaseTag(phase), message.payload);
+  EmitSnapshot(day, time, bids, asks, phase, out);
 }
 
 // A target beyond a limit locks the book there until it comes back inside.
@@ -318,13 +304,19 @@ void MarketGenerator::Trade(size_t index, int64_t from, int64_t to) {
 
 void MarketGenerator::Snapshot(Day& day, int64_t time, Phase phase,
                                std::vector<QuoteMessage>& out) {
+  EmitSnapshot(day, time, day.book.bids(), day.book.asks(), phase, out);
+}
+
+void MarketGenerator::EmitSnapshot(const Day& day, int64_t time,
+                                   const std::vector<PriceLevel>& bids,
+                                   const std::vector<PriceLevel>& asks, Phase phase,
+                                   std::vector<QuoteMessage>& out) {
   QuoteMessage& message = out.emplace_back();
   message.typeName = SnapshotTypeName(day.instrument.exchange);
   message.time = time;
   message.code = day.instrument.code;
   message.kind = kSnapshots;
-  EncodeSnapshot(day.instrument, time, day.totals, day.book.bids(), day.book.asks(),
-                 PhaseTag(phase), message.payload);
+  EncodeSnapshot(day.instrument, time, day.totals, bids, asks, PhaseTag(phase), message.payload);
 }
 
 }  // namespace sim

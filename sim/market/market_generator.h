@@ -112,6 +112,10 @@ class MarketGenerator {
   void EmitTrades(std::vector<QuoteMessage>& out);
   // The book's snapshot, tagged with `phase`.
   void Snapshot(Day& day, int64_t time, Phase phase, std::vector<QuoteMessage>& out);
+  // A snapshot of the day's totals with these levels, tagged with `phase`.
+  void EmitSnapshot(const Day& day, int64_t time, const std::vector<PriceLevel>& bids,
+                    const std::vector<PriceLevel>& asks, Phase phase,
+                    std::vector<QuoteMessage>& out);
   void CallSnapshot(Day& day, int64_t time, std::vector<QuoteMessage>& out);
 
   MarketSettings settings_;

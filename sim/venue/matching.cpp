@@ -264,20 +264,7 @@ void Venue::ApplySnapshot(Market& market, std::string_view typeName, std::string
   market.bids = std::move(snapshot.bids);
   market.asks = std::move(snapshot.asks);
   if (EntryIn(PhaseNow()) == Entry::kCall) {
-    // An auction's snapshot: both sides' first level at the indicative
-    // price with the matched volume, a second one there with what is left.
-    market.published = {};
-    const auto& bids = market.bids;
-    const auto& asks = market.asks;
-    if (bids.empty() || asks.empty() || bids[0].price != asks[0].price) return;
-    market.published.price = bids[0].price;
-    market.published.volume = std::min(bids[0].volume, asks[0].volume);
-    if (bids.size() > 1 && bids[1].price == bids[0].price) {
-      market.published.buySurplus = bids[1].volume;
-    }
-    if (asks.size() > 1 && asks[1].price == asks[0].price) {
-      market.published.sellSurplus = asks[1].volume;
-    }
+    market.published = ShownUncross(market.bids, market.asks);
     return;
   }
   // Best-priced first, then in arrival order, each resting order takes what
@@ -367,11 +354,12 @@ void Venue::TradeAtPrice(const Market& market, const TradeView& trade, int64_t v
 }
 
 void Venue::OnClose() {
-  // A closing uncross the market printed but did not show done.
-  for (size_t index = 0; index < orders_.size(); ++index) {
-    if (Working(orders_[index]) && orders_[index].stage == Stage::kCall) {
-      MeetUncross(markets_[orders_[index].security]);
-    }
+  // A closing uncross the market printed but did not show done; meeting it
+  // clears what was printed, so each code's is met once.
+  for (const Order& order : orders_) {
+    if (!Working(order) || order.stage != Stage::kCall) continue;
+    Market& market = markets_[order.security];
+    if (market.printedVolume > 0) MeetUncross(market);
   }
   closed_ = true;
   for (size_t index = 0; index < orders_.size(); ++index) {
