@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "live_source.h"
+
 namespace sim {
 namespace {
 
@@ -28,10 +30,14 @@ std::vector<std::string> CodesOf(const std::vector<Instrument>& instruments) {
   return codes;
 }
 
+// Messages that may wait between the vendor's thread and the exchange's: a
+// few seconds of a whole market.
+constexpr size_t kLiveRing = 1 << 15;
+
 VenueMarket VenueMarketOf(const SourceSettings& source) {
-  // A tape's instruments are known from its snapshots only, with the marks
-  // the instrument list gives them.
-  bool tape = !source.tapePath.empty();
+  // The instruments of a tape or the live market are known from their
+  // snapshots only, with the marks the instrument list gives them.
+  bool tape = !source.tapePath.empty() || !source.upstreamPath.empty();
   return {tape ? std::vector<Instrument>{} : source.market.instruments,
           tape ? source.market.instruments : std::vector<Instrument>{}, source.market.Schedule(),
           source.market.rules, source.market.suspensions};
@@ -48,6 +54,7 @@ SimulatedExchange::SimulatedExchange(ExchangeSettings settings, std::string sett
                 error = "the simulator's settings are unusable";
                 return nullptr;
               }
+              if (live_ != nullptr) return std::make_unique<LiveSource>(*live_);
               return OpenSource(settings_.source, error);
             }),
       // A tape may hold any code, so only the generated market can say no.
@@ -55,9 +62,63 @@ SimulatedExchange::SimulatedExchange(ExchangeSettings settings, std::string sett
             settings_.latency.feedMs, loop_),
       venue_(settings_.venue, VenueMarketOf(settings_.source), MillisecondsSinceMidnight()) {
   venue_.SetClientLine(&loop_, settings_.latency.reportMs);
-  // The feed first: a message reaches its subscribers before the venue acts on it.
-  loop_.AddListener(&feed_);
+  const std::string given = settingsError_;  // reported by whoever found it
+  const bool live = settingsError_.empty() && !settings_.source.upstreamPath.empty();
+  if (settingsError_.empty() && !settings_.recordPath.empty()) {
+    recorder_ = std::make_unique<TapeRecorder>();
+    std::string error;
+    if (!recorder_->Start(settings_.recordPath, error)) {
+      settingsError_ = "VELTRANE_SIM_RECORD: " + error + "\n";
+      recorder_.reset();
+    } else if (!live) {
+      recording_ = std::make_unique<Recording>(*recorder_);
+      loop_.AddListener(recording_.get());
+    }
+  }
+  if (live) {
+    live_ = std::make_unique<MessageRing>(kLiveRing);
+    upstream_ = std::make_unique<Upstream>();
+    std::string error;
+    if (!upstream_->Load(settings_.source.upstreamPath, &HandOver, this, error)) {
+      settingsError_ += "VELTRANE_SIM_UPSTREAM: " + error + "\n";
+      upstream_.reset();
+    }
+  }
+  if (!settingsError_.empty() && settingsError_ != given) {
+    std::fprintf(stderr, "simulated exchange: every login will be refused:\n%s",
+                 settingsError_.c_str());
+  }
+  // The feed first: a message reaches its subscribers before the venue acts
+  // on it. The vendor's feed reaches the client by itself.
+  if (!live) loop_.AddListener(&feed_);
   loop_.AddListener(&venue_);
+  // The live market runs whether or not anyone trades, so that the venue's
+  // book is the market's when the first order comes.
+  if (upstream_ != nullptr) {
+    loop_.Post(0, false, [this] {
+      if (loop_.OpenSource()) loop_.StartDay();
+    });
+  }
+}
+
+void SimulatedExchange::Stop() {
+  loop_.Stop();
+  if (recorder_ != nullptr) recorder_->Stop();
+  if (live_ != nullptr && live_->Dropped() > 0) {
+    std::fprintf(stderr,
+                 "simulated exchange: %llu live market messages were dropped in all: the "
+                 "exchange fell behind the feed\n",
+                 static_cast<unsigned long long>(live_->Dropped()));
+  }
+}
+
+void SimulatedExchange::HandOver(void* exchange, const char* typeName, const char* payload,
+                                 int32_t length) {
+  auto* self = static_cast<SimulatedExchange*>(exchange);
+  self->live_->Offer(typeName, -1, payload, static_cast<size_t>(length));
+  if (self->recorder_ != nullptr) {
+    self->recorder_->Offer(typeName, -1, payload, static_cast<size_t>(length));
+  }
 }
 
 void SimulatedExchange::SetQuoteCallbacks(const QuoteCallbacks& table) {

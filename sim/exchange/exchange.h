@@ -10,6 +10,13 @@
 // Each request is copied and posted to the loop, and returns at once; its
 // answer comes on the loop's thread. Requests to the venue reach it after
 // the order latency; the feed's requests reach it at once.
+//
+// With an upstream (the vendor's quote library) the quote stand-in passes
+// its requests to the vendor instead, and the vendor's messages are the
+// market: handed over through a ring without waiting, shown to the venue on
+// the loop's thread. With a recording, every market message also goes to
+// the recorder: the vendor's as they come, or the simulated market's as the
+// loop shows them.
 
 #ifndef VELTRANE_SIM_EXCHANGE_H
 #define VELTRANE_SIM_EXCHANGE_H
@@ -20,7 +27,10 @@
 
 #include "exchange_loop.h"
 #include "exchange_settings.h"
+#include "message_ring.h"
 #include "quote_feed.h"
+#include "tape_recorder.h"
+#include "upstream.h"
 #include "venue.h"
 
 namespace sim {
@@ -30,7 +40,12 @@ class SimulatedExchange {
   // A non-empty `settingsError` (from LoadExchangeSettings) refuses every login.
   SimulatedExchange(ExchangeSettings settings, std::string settingsError);
   // Stops the loop before the feed and the venue it calls go.
-  ~SimulatedExchange() { loop_.Stop(); }
+  ~SimulatedExchange() { Stop(); }
+
+  // The vendor's library when the settings name one and it loaded; null for
+  // the simulated feed (and when it failed to load: every login is then
+  // refused with the reason).
+  Upstream* upstream() { return upstream_.get(); }
 
   // The quote stand-in's requests. The table takes effect for everything
   // sent after the requests made before it.
@@ -49,12 +64,34 @@ class SimulatedExchange {
   // Returns the order-code mode at once: 1 when codes are decimal numbers, else 0.
   int64_t TradeLogin(std::string user, std::string password);
 
-  // Ends the loop's thread; see ExchangeLoop::Stop.
-  void Stop() { loop_.Stop(); }
+  // Ends the loop's thread (see ExchangeLoop::Stop), then the recording,
+  // and reports live messages the exchange had to drop.
+  void Stop();
 
  private:
-  const std::string settingsError_;
+  // Every message of the simulated market to the recorder, on the loop's thread.
+  class Recording : public MarketListener {
+   public:
+    explicit Recording(TapeRecorder& recorder) : recorder_(recorder) {}
+    void OnMarket(const QuoteMessage& message) override {
+      recorder_.Offer(message.typeName, message.time, message.payload.data(),
+                      message.payload.size());
+    }
+    void OnClose() override {}
+
+   private:
+    TapeRecorder& recorder_;
+  };
+
+  // The vendor's message after the client has had it.
+  static void HandOver(void* exchange, const char* typeName, const char* payload, int32_t length);
+
+  std::string settingsError_;  // set before the loop's thread starts
   const ExchangeSettings settings_;
+  std::unique_ptr<MessageRing> live_;  // the vendor's messages on their way to the loop
+  std::unique_ptr<Upstream> upstream_;
+  std::unique_ptr<TapeRecorder> recorder_;
+  std::unique_ptr<Recording> recording_;
   ExchangeLoop loop_;
   QuoteFeed feed_;  // touched on the loop's thread only, as the venue is
   Venue venue_;

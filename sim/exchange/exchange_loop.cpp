@@ -13,6 +13,11 @@ void Warn(const std::string& text) {
   std::fprintf(stderr, "simulated exchange: %s\n", text.c_str());
 }
 
+// How often an idle loop on a live market looks for a message: the vendor's
+// thread hands messages over without waking anyone.
+constexpr auto kLivePoll = std::chrono::milliseconds(1);
+constexpr int kMostShownBeforeRequests = 1 << 16;
+
 // Work on the loop's thread that fails (out of memory) is dropped, and the
 // loop goes on.
 template <class Work>
@@ -116,6 +121,7 @@ void ExchangeLoop::Run() {
       taken.swap(posted_);
       postsWaiting_.store(false, std::memory_order_relaxed);
       lock.unlock();
+      ShowArrived();
       for (Posted& posted : taken) Schedule(posted);
       taken.clear();
       lock.lock();
@@ -132,20 +138,44 @@ void ExchangeLoop::Run() {
       }
     }
     lock.lock();
-    if (idle) wake_.wait(lock, [&] { return stopping_.load() || !posted_.empty(); });
+    auto woken = [&] { return stopping_.load() || !posted_.empty(); };
+    if (idle && source_ != nullptr && source_->Live()) {
+      wake_.wait_for(lock, kLivePoll, woken);
+    } else if (idle) {
+      wake_.wait(lock, woken);
+    }
   }
 }
 
 void ExchangeLoop::Schedule(Posted& posted) {
   if (posted.startsDay) StartDay();
   int64_t time = now_;
-  if (dayStarted_ && posted.delayMs > 0) time = std::max(now_, clientClock_ + posted.delayMs);
+  if (dayStarted_ && posted.delayMs > 0) time = std::max(now_, ClientClock() + posted.delayMs);
   At(time, std::move(posted.task));
+}
+
+// The vendor calls the client directly as each message comes, so on a live
+// market the client's clock is the market's, run on in real time.
+int64_t ExchangeLoop::ClientClock() const {
+  if (source_ == nullptr || !source_->Live() || !dayStarted_) return clientClock_;
+  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - startedAt_);
+  return std::max(clientClock_, firstMs_ + elapsed.count());
+}
+
+// Live messages handed over before a request was made come before it: the
+// client may have seen them. Bounded, so that a flood cannot hold requests.
+void ExchangeLoop::ShowArrived() {
+  if (source_ == nullptr || !source_->Live()) return;
+  for (int shown = 0; shown < kMostShownBeforeRequests && NextMessage() != nullptr; ++shown) {
+    Step();
+  }
 }
 
 const QuoteMessage* ExchangeLoop::NextMessage() {
   if (!dayStarted_ || dayOver_) return nullptr;
   if (held_ == nullptr && (held_ = source_->Next()) == nullptr) {
+    if (source_->Live()) return nullptr;  // none yet
     dayOver_ = true;
     if (std::string problem = source_->Problem(); !problem.empty()) Warn(problem);
     // What is due at the last message's time still comes before the close.
@@ -159,32 +189,46 @@ const QuoteMessage* ExchangeLoop::NextMessage() {
 
 bool ExchangeLoop::Step() {
   const QuoteMessage* message = NextMessage();
+  // A live message is due as it comes, and so is what is due before it.
+  const bool live = source_ != nullptr && source_->Live();
   if (!events_.empty() &&
       (message == nullptr || events_.front().time <= MillisecondsOfDay(message->time))) {
-    if (WaitUntilDue(events_.front().time)) PopEvent();
+    if ((live && message != nullptr) || WaitUntilDue(events_.front().time)) PopEvent();
     return true;
   }
   if (message == nullptr) return false;
   int64_t time = MillisecondsOfDay(message->time);
-  if (!WaitUntilDue(time)) return true;
+  if (!live && !WaitUntilDue(time)) return true;
   held_ = nullptr;
   now_ = std::max(now_, time);
+  if (live) {
+    // The clock runs on in real time from the latest message.
+    startedAt_ = std::chrono::steady_clock::now();
+    firstMs_ = now_;
+  }
   for (MarketListener* listener : listeners_) {
     Guarded("a message", [&] { listener->OnMarket(*message); });
   }
   return true;
 }
 
-// Times are measured from the day's first message, sent when the day started.
+// Times are measured from the day's first message, sent when the day
+// started; on a live market from its latest message, which runs in real time.
 bool ExchangeLoop::WaitUntilDue(int64_t time) {
-  if (speed_ <= 0 || !dayStarted_ || dayOver_) return true;
+  const bool live = source_ != nullptr && source_->Live();
+  const double speed = live ? 1.0 : speed_;
+  if (speed <= 0 || !dayStarted_ || dayOver_) return true;
   auto due =
       startedAt_ +
       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-          std::chrono::duration<double, std::milli>(static_cast<double>(time - firstMs_) / speed_));
-  if (std::chrono::steady_clock::now() >= due) return true;
+          std::chrono::duration<double, std::milli>(static_cast<double>(time - firstMs_) / speed));
+  auto now = std::chrono::steady_clock::now();
+  if (now >= due) return true;
+  // A live message may come first; the loop looks for one every poll.
+  if (live) due = std::min(due, now + kLivePoll);
   std::unique_lock<std::mutex> lock(mutex_);
-  return !wake_.wait_until(lock, due, [&] { return stopping_.load() || !posted_.empty(); });
+  wake_.wait_until(lock, due, [&] { return stopping_.load() || !posted_.empty(); });
+  return false;
 }
 
 }  // namespace sim

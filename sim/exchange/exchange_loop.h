@@ -22,6 +22,12 @@
 // machine. At other speeds each event waits until its time has come in real
 // time (the day's first message goes out when the day starts).
 //
+// A live market (MessageSource::Live) runs in real time whatever the speed:
+// each message is shown as it comes, and exchange time runs on from the
+// latest one by the wall clock, so that what is due between messages (an
+// order arriving, a report on its way) comes when it would on the exchange.
+// A live day has no end of its own.
+//
 // Before the day starts (the first subscription or order after a login),
 // exchange time stands still: requests and answers go at once, whatever the
 // latencies, as a connection made before the open would.
@@ -110,6 +116,8 @@ class ExchangeLoop : public ClientLine {
 
   void Run();
   void Schedule(Posted& posted);
+  int64_t ClientClock() const;
+  void ShowArrived();
   // Runs the next event or market message; false if there is none.
   bool Step();
   const QuoteMessage* NextMessage();

@@ -41,7 +41,9 @@ constexpr const char* kNames[] = {"VELTRANE_SIM_TAPE",
                                   "VELTRANE_SIM_SUSPENDED",
                                   "VELTRANE_SIM_BOARD_RULES",
                                   "VELTRANE_SIM_AUCTIONS",
-                                  "VELTRANE_SIM_QUEUE_MODEL"};
+                                  "VELTRANE_SIM_QUEUE_MODEL",
+                                  "VELTRANE_SIM_UPSTREAM",
+                                  "VELTRANE_SIM_RECORD"};
 // An account report of a day of many thousands of orders is still far below.
 constexpr size_t kLargestAccountStart = 256 << 20;
 constexpr int64_t kLargestCapital = 10000000000000;  // cents
@@ -387,6 +389,15 @@ bool LoadExchangeSettings(const SettingLookup& lookup, ExchangeSettings& setting
   settings = ExchangeSettings{};
   std::string value;
   given("VELTRANE_SIM_TAPE", settings.source.tapePath);
+  given("VELTRANE_SIM_UPSTREAM", settings.source.upstreamPath);
+  given("VELTRANE_SIM_RECORD", settings.recordPath);
+  if (!settings.source.tapePath.empty() && !settings.source.upstreamPath.empty()) {
+    complain("VELTRANE_SIM_UPSTREAM", settings.source.upstreamPath,
+             "the market comes from the vendor's feed or from VELTRANE_SIM_TAPE, not both");
+  }
+  if (!settings.recordPath.empty() && settings.recordPath == settings.source.tapePath) {
+    complain("VELTRANE_SIM_RECORD", settings.recordPath, "the tape being replayed");
+  }
   if (given("VELTRANE_SIM_SEED", value) && !ParseSeed(value, settings.source.market.seed)) {
     complain("VELTRANE_SIM_SEED", value, "expected an unsigned 64-bit decimal number");
   }

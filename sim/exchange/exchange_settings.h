@@ -7,6 +7,11 @@
 //                             ('#' starts a comment); the environment wins;
 //                             a regular file of at most 1 MiB
 //   VELTRANE_SIM_TAPE         a tape to replay instead of generating a market
+//   VELTRANE_SIM_UPSTREAM     the vendor's libquote.so: the quote stand-in
+//                             passes everything to it and the venue trades
+//                             its live market (upstream.h)
+//   VELTRANE_SIM_RECORD       a tape to keep every market message on, from the
+//                             vendor or the simulated market (tape_recorder.h)
 //   VELTRANE_SIM_SEED         the generator's seed (default 1)
 //   VELTRANE_SIM_INSTRUMENTS  CODE[.SH|.SZ][:PREVIOUS_CLOSE][:ST][:NEW],...
 //                             (default: six stocks)
@@ -62,6 +67,7 @@ struct ExchangeSettings {
   double speed = 1.0;  // 0: as fast as possible
   LatencySettings latency;
   VenueSettings venue;
+  std::string recordPath;  // empty: no recording
 };
 
 // Looks a variable up by name; null when it is not set.

@@ -15,7 +15,8 @@ namespace sim {
 // Where the market's messages come from: a tape, or else the generator.
 struct SourceSettings {
   MarketSettings market;
-  std::string tapePath;  // empty: generate the market
+  std::string tapePath;      // empty: generate the market
+  std::string upstreamPath;  // the vendor's quote library, whose live feed is the market
 };
 
 class MessageSource {
@@ -24,6 +25,10 @@ class MessageSource {
 
   // The next message, valid until the next call; null once the day is over.
   virtual const QuoteMessage* Next() = 0;
+
+  // A live source's messages come in real time and never end: Next returns
+  // null when none is waiting yet, and the day goes on.
+  virtual bool Live() const { return false; }
 
   // Why the source ended early (a damaged tape), or empty.
   virtual std::string Problem() const { return {}; }

@@ -51,7 +51,8 @@ constexpr SnapshotLayout SnapshotLayoutOf(const char* typeName) {
           Type::kTotalAmountFieldNumber,
           Type::kAskPrice01FieldNumber,
           Type::kBidPrice01FieldNumber,
-          Type::kSecurityPhaseTagFieldNumber};
+          Type::kSecurityPhaseTagFieldNumber,
+          Type::kTimeFieldNumber};
 }
 using lmvproto::SSEL2_Quotation;
 using lmvproto::SZSEL2_Quotation;
@@ -62,8 +63,12 @@ constexpr SnapshotLayout kSnapshotLayouts[] = {
 
 template <class Type>
 constexpr TradeLayout TradeLayoutOf(const char* typeName) {
-  return {typeName, Type::kSymbolFieldNumber, Type::kTradePriceFieldNumber,
-          Type::kTradeVolumeFieldNumber, Type::kBuySellFlagFieldNumber};
+  return {typeName,
+          Type::kSymbolFieldNumber,
+          Type::kTradePriceFieldNumber,
+          Type::kTradeVolumeFieldNumber,
+          Type::kBuySellFlagFieldNumber,
+          Type::kTimeFieldNumber};
 }
 constexpr TradeLayout kTradeLayouts[] = {
     TradeLayoutOf<lmvproto::SSEL2_Transaction>("SSEL2_Transaction"),
@@ -109,6 +114,21 @@ bool SymbolOf(std::string_view typeName, std::string_view payload, std::string& 
   bool whole = VisitFields(payload, [&](const WireField& field) {
     if (field.number == number && field.wireType == WireFormatLite::WIRETYPE_LENGTH_DELIMITED) {
       code.assign(field.bytes.data(), field.bytes.size());
+      found = true;
+    }
+  });
+  return whole && found;
+}
+
+bool TimeOf(std::string_view typeName, std::string_view payload, int64_t& time) {
+  int number = 0;
+  if (const SnapshotLayout* layout = FindSnapshotLayout(typeName)) number = layout->time;
+  if (const TradeLayout* layout = FindTradeLayout(typeName)) number = layout->time;
+  if (number == 0) return false;
+  bool found = false;
+  bool whole = VisitFields(payload, [&](const WireField& field) {
+    if (field.number == number && field.wireType == WireFormatLite::WIRETYPE_VARINT) {
+      time = field.integer;
       found = true;
     }
   });

@@ -62,12 +62,16 @@ struct FieldTable {
 constexpr int kLevels = 10;
 struct SnapshotLayout {
   const char* type;
-  int symbol, preClose, open, high, low, last, volume, amount, firstAsk, firstBid, phase;
+  int symbol, preClose, open, high, low, last, volume, amount, firstAsk, firstBid, phase, time;
 };
 struct TradeLayout {
   const char* type;
-  int symbol, price, volume, flag;  // flag 1: the buyer took the asks
+  int symbol, price, volume, flag, time;  // flag 1: the buyer took the asks
 };
+
+// The exchange time (HHMMSSmmm) of a snapshot or a trade; false for other
+// types, which carry none, and for a payload without one.
+bool TimeOf(std::string_view typeName, std::string_view payload, int64_t& time);
 
 // Null for a type of another kind.
 const SnapshotLayout* FindSnapshotLayout(std::string_view typeName);

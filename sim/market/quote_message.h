@@ -5,7 +5,10 @@
 #define VELTRANE_SIM_QUOTE_MESSAGE_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "libquote.h"
 
@@ -20,6 +23,21 @@ struct QuoteMessage {
   std::string code;           // the message's Symbol; empty if it names none
   FeedKind kind = kSnapshots;
   std::string payload;  // the protobuf message
+};
+
+// Type names kept once each for the table's life, so that messages can
+// point at them; a feed carries a handful.
+class TypeNames {
+ public:
+  const char* Intern(std::string_view name) {
+    for (const auto& known : names_) {
+      if (*known == name) return known->c_str();
+    }
+    return names_.emplace_back(std::make_unique<std::string>(name))->c_str();
+  }
+
+ private:
+  std::vector<std::unique_ptr<std::string>> names_;
 };
 
 // Sees every message of the market on the exchange's thread, at its exchange

@@ -2,6 +2,8 @@
 
 #include "tape.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -61,6 +63,43 @@ bool TapeWriter::Open(const std::string& path, std::string& error) {
   Put<uint32_t>(header, kTapeVersion);
   failed_ = std::fwrite(header.data(), 1, header.size(), file_) != header.size();
   return true;
+}
+
+bool TapeWriter::OpenToAppend(const std::string& path, std::string& error) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || (S_ISREG(status.st_mode) && status.st_size == 0)) {
+    return Open(path, error);
+  }
+  uint64_t end = 0;
+  {
+    TapeReader reader;
+    if (!reader.Open(path, error)) return false;
+    if (reader.Version() != kTapeVersion) {
+      error = path + ": a tape of version " + std::to_string(reader.Version()) +
+              "; records are only added to tapes of version " + std::to_string(kTapeVersion);
+      return false;
+    }
+    QuoteMessage message;
+    TapeStatus read;
+    while ((read = reader.Next(message)) == TapeStatus::kRecord) {
+    }
+    if (read != TapeStatus::kEnd && read != TapeStatus::kTruncated) {
+      error = path + ": " + reader.Damage(read) + "; no records are added to it";
+      return false;
+    }
+    end = reader.RecordOffset();
+  }
+  if (::truncate(path.c_str(), static_cast<off_t>(end)) != 0) {
+    error = Reason(path);
+    return false;
+  }
+  file_ = OpenBuffered(path, "ab", error);
+  return file_ != nullptr;
+}
+
+bool TapeWriter::Flush() {
+  if (file_ == nullptr || std::fflush(file_) != 0) failed_ = true;
+  return !failed_;
 }
 
 bool TapeWriter::Write(const QuoteMessage& message) {
@@ -165,24 +204,16 @@ TapeStatus TapeReader::Next(QuoteMessage& message) {
     unsigned char check[4];
     if (std::fread(check, 1, sizeof check, file_) != sizeof check) return TapeStatus::kTruncated;
     offset_ += sizeof check;
-    const uint32_t crc = Checksum(Checksum(0, frame, frameLength), message.payload.data(),
-                                  message.payload.size());
+    const uint32_t crc =
+        Checksum(Checksum(0, frame, frameLength), message.payload.data(), message.payload.size());
     if (crc != Get<uint32_t>(check)) return TapeStatus::kDamaged;
   }
   name_.assign(reinterpret_cast<const char*>(frame + 2), nameLength);
-  message.typeName = Intern(name_);
+  message.typeName = typeNames_.Intern(name_);
   message.time = Get<int64_t>(fixed);
   message.kind = KindOfType(name_);
   if (!SymbolOf(name_, message.payload, message.code)) message.code.clear();
   return TapeStatus::kRecord;
-}
-
-// A tape holds a handful of type names; each is kept once for the reader's life.
-const char* TapeReader::Intern(const std::string& name) {
-  for (const auto& known : typeNames_) {
-    if (*known == name) return known->c_str();
-  }
-  return typeNames_.emplace_back(std::make_unique<std::string>(name))->c_str();
 }
 
 }  // namespace sim

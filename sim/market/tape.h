@@ -42,7 +42,15 @@ class TapeWriter {
 
   // Creates or truncates `path` and writes the header.
   bool Open(const std::string& path, std::string& error);
+  // Opens `path` to add records after those it holds: a tape left by a
+  // writer that died keeps every whole record, and a record it cut short is
+  // taken off. A missing or empty file starts a new tape. Refuses anything
+  // else (not a tape, an older version, a damaged record), leaving it as it is.
+  bool OpenToAppend(const std::string& path, std::string& error);
   bool Write(const QuoteMessage& message);
+  // Hands the records written so far to the system: a crash of the process
+  // after it loses none of them.
+  bool Flush();
   // Flushes and closes; false (with the reason) if any write failed.
   bool Close(std::string& error);
 
@@ -76,6 +84,7 @@ class TapeReader {
   // Where the record that Next read last starts, in bytes from the start of
   // the file: the damaged one when Next reported damage.
   uint64_t RecordOffset() const { return recordOffset_; }
+  uint32_t Version() const { return version_; }
 
   // What went wrong for kTruncated, kCorrupt and kDamaged, with where the
   // record starts, e.g. "record at byte 5002: the last record is cut short";
@@ -83,13 +92,11 @@ class TapeReader {
   std::string Damage(TapeStatus status) const;
 
  private:
-  const char* Intern(const std::string& name);
-
   std::FILE* file_ = nullptr;
   uint32_t version_ = 0;
-  uint64_t offset_ = 0;        // bytes read so far
+  uint64_t offset_ = 0;  // bytes read so far
   uint64_t recordOffset_ = 0;
-  std::vector<std::unique_ptr<std::string>> typeNames_;
+  TypeNames typeNames_;
   std::string name_;
 };
 

@@ -1,8 +1,6 @@
 // The simulated feed: its answers, which messages reach a subscriber and in
 // what order, and the thread they come on.
 
-#include "exchange.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,8 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "exchange.h"
 #include "quote.pb.h"
 #include "sim_days.h"
+#include "tape.h"
 
 namespace {
 
@@ -255,6 +255,41 @@ TEST_F(QuoteFeedTest, NothingArrivesAfterAnUnsubscription) {
   EXPECT_EQ(got[2 + kBefore].reqId, 9);
   EXPECT_EQ(got[2 + kBefore].result, 0);
   ExpectSameData(got, 2 + kBefore + 1, after);
+}
+
+// A recording keeps every message of the market in its order, whatever was
+// subscribed, with its own time: the replayed tape again.
+TEST_F(QuoteFeedTest, ARecordingHoldsEveryMessageOfTheMarket) {
+  Recorder recorder;
+  sim::ExchangeSettings settings = TapeSettings(0);
+  settings.recordPath = tapePath_ + ".recorded";
+  std::remove(settings.recordPath.c_str());
+  sim::SimulatedExchange feed(settings, "");
+  feed.SetQuoteCallbacks(Recorder::Table());
+  feed.QuoteLogin();
+  // The day's last message is a snapshot of 600036: once it has come, the
+  // recorder has been offered everything.
+  ASSERT_EQ(messages_.back().code, "600036");
+  feed.Subscribe(3, sim::kSnapshots, {"600036"});
+  std::vector<Event> expected = Expected(0, messages_.size(), [](const QuoteMessage& m) {
+    return m.code == "600036" && m.kind == sim::kSnapshots ? 3 : 0;
+  });
+  ASSERT_TRUE(recorder.WaitFor(2 + expected.size()));
+  feed.Stop();
+
+  sim::TapeReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(settings.recordPath, error)) << error;
+  QuoteMessage recorded;
+  for (const QuoteMessage& sent : messages_) {
+    SCOPED_TRACE(sent.time);
+    ASSERT_EQ(reader.Next(recorded), sim::TapeStatus::kRecord);
+    EXPECT_STREQ(recorded.typeName, sent.typeName);
+    EXPECT_EQ(recorded.time, sent.time);
+    EXPECT_EQ(recorded.payload, sent.payload);
+  }
+  EXPECT_EQ(reader.Next(recorded), sim::TapeStatus::kEnd);
+  std::remove(settings.recordPath.c_str());
 }
 
 // A callback that stops the feed is the last one.

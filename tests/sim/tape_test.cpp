@@ -115,6 +115,64 @@ TEST(TapeTest, CutRecordEndsTheTapeAndKeepsTheOthers) {
   std::remove(path.c_str());
 }
 
+// A recording restarted in the day carries the tape on: every whole record
+// stays, a record a crash cut short goes, and the new records follow. What
+// is not a sound tape of this version is refused and left as it was.
+TEST(TapeTest, AppendingKeepsWholeRecordsAndRefusesWhatIsNotATape) {
+  std::vector<QuoteMessage> day = ShortDay();
+  day.resize(4);
+  const std::string path = TempPath("append");
+  WriteTape(path, {day[0], day[1]});
+  const std::string two = FileBytes(path);
+  std::string damaged = two;
+  damaged[damaged.size() - 3] ^= 0x40;  // the second record's payload
+  std::string versionOne = two;
+  versionOne[8] = 1;
+  struct Case {
+    const char* name;
+    bool present;
+    std::string bytes;
+    size_t kept;  // records before the appended ones; -1: refused
+  };
+  const Case cases[] = {
+      {"no file", false, "", 0},
+      {"an empty file", true, "", 0},
+      {"a whole tape", true, two, 2},
+      {"the last record cut short", true, two.substr(0, two.size() - 5), 1},
+      {"a cut header", true, two.substr(0, 6), static_cast<size_t>(-1)},
+      {"not a tape", true, "date,code\n", static_cast<size_t>(-1)},
+      {"a damaged record", true, damaged, static_cast<size_t>(-1)},
+      {"version 1", true, versionOne, static_cast<size_t>(-1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(path.c_str());
+    if (c.present) PutBytes(path, c.bytes);
+    sim::TapeWriter writer;
+    std::string error;
+    const bool opened = writer.OpenToAppend(path, error);
+    if (c.kept == static_cast<size_t>(-1)) {
+      EXPECT_FALSE(opened);
+      EXPECT_FALSE(error.empty());
+      EXPECT_EQ(FileBytes(path), c.bytes);
+      continue;
+    }
+    ASSERT_TRUE(opened) << error;
+    ASSERT_TRUE(writer.Write(day[2]));
+    ASSERT_TRUE(writer.Write(day[3]));
+    ASSERT_TRUE(writer.Close(error)) << error;
+    sim::TapeReader reader;
+    std::vector<QuoteMessage> read;
+    EXPECT_EQ(ReadAll(reader, path, read), TapeStatus::kEnd);
+    std::vector<QuoteMessage> expected(day.begin(), day.begin() + c.kept);
+    expected.push_back(day[2]);
+    expected.push_back(day[3]);
+    ASSERT_EQ(read.size(), expected.size());
+    for (size_t i = 0; i < read.size(); ++i) EXPECT_TRUE(SameRecord(read[i], expected[i])) << i;
+  }
+  std::remove(path.c_str());
+}
+
 TEST(TapeTest, DamagedTapesAreRefusedOrStopped) {
   const std::string header = std::string("VLTQTAPE") + std::string("\x01\0\0\0", 4);
   struct Case {
