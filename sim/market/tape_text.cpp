@@ -127,6 +127,39 @@ std::string ClockText(int64_t time) {
   return text;
 }
 
+bool ReadClock(std::string_view text, int64_t& time) {
+  auto digits = [&](size_t from, size_t count, int64_t& value) {
+    if (from + count > text.size()) return false;
+    value = 0;
+    for (size_t i = from; i < from + count; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      value = value * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int64_t hours = 0, minutes = 0, seconds = 0, milliseconds = 0;
+  if (text.find(':') == std::string_view::npos) {
+    if (text.empty() || text.size() > 9 || !digits(0, text.size(), time)) return false;
+    hours = time / 10000000;
+    minutes = time / 100000 % 100;
+    seconds = time / 1000 % 100;
+  } else {
+    bool clock = digits(0, 2, hours) && text.size() >= 5 && text[2] == ':' && digits(3, 2, minutes);
+    if (clock && text.size() > 5) {
+      clock = text[5] == ':' && digits(6, 2, seconds);
+      if (clock && text.size() > 8) {
+        size_t fraction = text.size() - 9;
+        clock =
+            text[8] == '.' && fraction >= 1 && fraction <= 3 && digits(9, fraction, milliseconds);
+        for (size_t i = fraction; i < 3; ++i) milliseconds *= 10;
+      }
+    }
+    if (!clock) return false;
+    time = hours * 10000000 + minutes * 100000 + seconds * 1000 + milliseconds;
+  }
+  return hours < 24 && minutes < 60 && seconds < 60;
+}
+
 std::string DescribeMessage(const QuoteMessage& message) {
   FieldTable fields(message.payload);
   std::string line = ClockText(message.time) + " " + Printable(message.typeName) + " " +

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "quote_message.h"
 
@@ -14,6 +15,10 @@ namespace sim {
 
 // 93000500 -> "09:30:00.500".
 std::string ClockText(int64_t time);
+// The other way: "09:30", "09:30:00", "09:30:00.5" (tenths), "09:30:00.500",
+// or the exchange's own 93000500; false for anything else or a time of day
+// that cannot be (hour 24, minute 60, ...).
+bool ReadClock(std::string_view text, int64_t& time);
 
 // Time, type name, code and the message's fields, read straight from the
 // wire: snapshots and trades by name, other types as "#number=value".

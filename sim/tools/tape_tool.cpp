@@ -1,17 +1,23 @@
-// quotetape: makes, shows and sums up tapes of the simulated feed.
+// quotetape: makes, shows, sums up, converts and cuts tapes of the feed.
 //
 //   quotetape generate FILE [--seed N] [--instruments LIST] [--sessions LIST]
 //                           [--snapshot-ms N] [--trade-rate X] [--auctions on|off]
 //   quotetape dump FILE [--code CODE] [--limit N]
 //   quotetape stats FILE
+//   quotetape export FILE DIR
+//   quotetape import DIR FILE [--columns THEIRS=OURS,...]
+//   quotetape slice IN OUT [--from HH:MM[:SS[.mmm]]] [--to ...] [--codes LIST]
+//   quotetape merge OUT IN...
 //
 // generate writes the day the feed would generate with the same settings:
 // the options override the VELTRANE_SIM_* variables, which fill in the rest.
 // dump shows each snapshot's phase and, in a call auction, its indicative
 // uncross; stats counts the auctions' snapshots and lists each uncross.
+// export writes DIR/snapshots.csv and DIR/trades.csv, import makes a tape of
+// them; slice keeps a time range (both ends included) and a set of codes;
+// merge joins tapes in exchange time.
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,21 +27,26 @@
 
 #include "exchange_settings.h"
 #include "market_generator.h"
+#include "progress_bar.h"
 #include "tape.h"
+#include "tape_commands.h"
 #include "tape_text.h"
+#include "tool_files.h"
 
 namespace {
+
+using sim::Fail;
 
 constexpr const char* kUsage =
     "usage: quotetape generate FILE [--seed N] [--instruments LIST] [--sessions LIST]\n"
     "                               [--snapshot-ms N] [--trade-rate X] [--auctions on|off]\n"
     "       quotetape dump FILE [--code CODE] [--limit N]\n"
-    "       quotetape stats FILE\n";
-
-int Fail(const std::string& why) {
-  std::fprintf(stderr, "quotetape: %s\n", why.c_str());
-  return 1;
-}
+    "       quotetape stats FILE\n"
+    "       quotetape export FILE DIR\n"
+    "       quotetape import DIR FILE [--columns THEIRS=OURS,...]\n"
+    "       quotetape slice IN OUT [--from HH:MM[:SS[.mmm]]] [--to HH:MM[:SS[.mmm]]]\n"
+    "                              [--codes LIST]\n"
+    "       quotetape merge OUT IN...\n";
 
 // "--seed 7" -> options["--seed"] = "7"; false on an option not in `known`.
 bool ReadOptions(int argc, char** argv, int first, const std::vector<std::string>& known,
@@ -48,32 +59,6 @@ bool ReadOptions(int argc, char** argv, int first, const std::vector<std::string
   }
   return true;
 }
-
-class ProgressBar {
- public:
-  ProgressBar() : shown_(isatty(STDERR_FILENO) != 0) {}
-
-  void Show(double share, int64_t messages) {
-    int percent = static_cast<int>(share * 100);
-    if (!shown_ || percent == percent_) return;
-    percent_ = percent;
-    char bar[41];
-    int filled = percent * 40 / 100;
-    for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
-    bar[40] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%% %lld messages", bar, percent,
-                 static_cast<long long>(messages));
-    std::fflush(stderr);
-  }
-
-  ~ProgressBar() {
-    if (shown_ && percent_ >= 0) std::fputc('\n', stderr);
-  }
-
- private:
-  bool shown_;
-  int percent_ = -1;
-};
 
 int Generate(const std::string& path, const std::map<std::string, std::string>& options) {
   static const std::map<std::string, std::string> kVariables = {
@@ -101,7 +86,7 @@ int Generate(const std::string& path, const std::map<std::string, std::string>& 
   std::vector<sim::QuoteMessage> batch;
   int64_t messages = 0;
   {
-    ProgressBar progress;
+    sim::ProgressBar progress;
     while (generator.NextInterval(batch)) {
       for (const sim::QuoteMessage& message : batch) {
         if (!writer.Write(message)) break;
@@ -161,6 +146,29 @@ int Stats(const std::string& path) {
   return result;
 }
 
+int Slice(const std::string& in, const std::string& out,
+          const std::map<std::string, std::string>& options) {
+  sim::SliceOptions slice;
+  for (auto [name, time] : {std::pair{"--from", &slice.from}, std::pair{"--to", &slice.to}}) {
+    auto given = options.find(name);
+    if (given == options.end()) continue;
+    if (!sim::ReadClock(given->second, *time)) {
+      return Fail(std::string(name) + " wants a time like 09:30, 09:30:00 or 09:30:00.500");
+    }
+  }
+  if (options.count("--codes")) {
+    const std::string& list = options.at("--codes");
+    for (size_t start = 0; start <= list.size();) {
+      size_t end = std::min(list.find(',', start), list.size());
+      if (end == start) return Fail("--codes wants codes like 600000,000001.SZ");
+      slice.codes.push_back(list.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  if (slice.from > slice.to) return Fail("--from is after --to");
+  return sim::SliceTape(in, out, slice);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -181,6 +189,22 @@ int main(int argc, char** argv) {
     return Dump(path, options);
   }
   if (command == "stats" && argc == 3) return Stats(path);
+  if (command == "export" && argc == 4) return sim::ExportCsv(path, argv[3]);
+  if (command == "import" && argc >= 4 && ReadOptions(argc, argv, 4, {"--columns"}, options)) {
+    std::map<std::string, std::string> renames;
+    std::string error;
+    if (options.count("--columns") && !sim::ReadRenames(options["--columns"], renames, error)) {
+      return Fail(error);
+    }
+    return sim::ImportCsv(path, argv[3], renames);
+  }
+  if (command == "slice" && argc >= 4 &&
+      ReadOptions(argc, argv, 4, {"--from", "--to", "--codes"}, options)) {
+    return Slice(path, argv[3], options);
+  }
+  if (command == "merge" && argc >= 4) {
+    return sim::MergeTapes(path, std::vector<std::string>(argv + 3, argv + argc));
+  }
   std::fputs(kUsage, stderr);
   return 2;
 }
