@@ -2,6 +2,10 @@
 
 #include "exchange.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +32,29 @@ std::vector<std::string> CodesOf(const std::vector<Instrument>& instruments) {
   std::vector<std::string> codes;
   for (const Instrument& instrument : instruments) codes.push_back(instrument.code);
   return codes;
+}
+
+// One byte to whoever waits for the day's end. A reader that has gone must
+// not kill the process: SIGPIPE is held back for the write and a pending one
+// taken away.
+void TellDayEnded(int fd) {
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &pipe, &before);
+  ssize_t written;
+  do {
+    written = ::write(fd, "\n", 1);
+  } while (written < 0 && errno == EINTR);
+  if (written < 0 && errno == EPIPE) {
+    const timespec none{0, 0};
+    sigtimedwait(&pipe, nullptr, &none);
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (written != 1) {
+    std::fprintf(stderr, "simulated exchange: VELTRANE_SIM_DAY_END_FD: the day's end could not be told\n");
+  }
 }
 
 // Messages that may wait between the vendor's thread and the exchange's: a
@@ -92,6 +119,7 @@ SimulatedExchange::SimulatedExchange(ExchangeSettings settings, std::string sett
   // on it. The vendor's feed reaches the client by itself.
   if (!live) loop_.AddListener(&feed_);
   loop_.AddListener(&venue_);
+  if (settings_.dayEndFd >= 0) loop_.SetDayEnded([fd = settings_.dayEndFd] { TellDayEnded(fd); });
   // The live market runs whether or not anyone trades, so that the venue's
   // book is the market's when the first order comes.
   if (upstream_ != nullptr) {

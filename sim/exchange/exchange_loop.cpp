@@ -196,7 +196,14 @@ bool ExchangeLoop::Step() {
     if ((live && message != nullptr) || WaitUntilDue(events_.front().time)) PopEvent();
     return true;
   }
-  if (message == nullptr) return false;
+  if (message == nullptr) {
+    if (dayOver_ && dayEnded_) {
+      Task ended = std::move(dayEnded_);
+      dayEnded_ = nullptr;
+      Guarded("the day's end", ended);
+    }
+    return false;
+  }
   int64_t time = MillisecondsOfDay(message->time);
   if (!live && !WaitUntilDue(time)) return true;
   held_ = nullptr;

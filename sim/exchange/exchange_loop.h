@@ -76,6 +76,10 @@ class ExchangeLoop : public ClientLine {
 
   // Listeners see each market message in the order added. Before the first Post.
   void AddListener(MarketListener* listener) { listeners_.push_back(listener); }
+  // `ended` runs once on the loop's thread when the day is over and nothing
+  // is left to run: the close, the expiries and every answer and report the
+  // client was owed have gone. Before the first Post.
+  void SetDayEnded(Task ended) { dayEnded_ = std::move(ended); }
 
   // From any thread: `task` runs on the loop's thread `delayMs` after the
   // client's clock (at once before the day starts), after every task posted
@@ -145,6 +149,7 @@ class ExchangeLoop : public ClientLine {
   std::string sourceError_;
   bool dayStarted_ = false;
   bool dayOver_ = false;
+  Task dayEnded_;  // run once, when the day is over and nothing is due
   const QuoteMessage* held_ = nullptr;  // taken from the source, not yet shown
   std::chrono::steady_clock::time_point startedAt_;
   int64_t firstMs_ = 0;  // the time of the day's first message

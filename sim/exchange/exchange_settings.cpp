@@ -2,6 +2,8 @@
 
 #include "exchange_settings.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -43,7 +45,8 @@ constexpr const char* kNames[] = {"VELTRANE_SIM_TAPE",
                                   "VELTRANE_SIM_AUCTIONS",
                                   "VELTRANE_SIM_QUEUE_MODEL",
                                   "VELTRANE_SIM_UPSTREAM",
-                                  "VELTRANE_SIM_RECORD"};
+                                  "VELTRANE_SIM_RECORD",
+                                  "VELTRANE_SIM_DAY_END_FD"};
 // An account report of a day of many thousands of orders is still far below.
 constexpr size_t kLargestAccountStart = 256 << 20;
 constexpr int64_t kLargestCapital = 10000000000000;  // cents
@@ -397,6 +400,18 @@ bool LoadExchangeSettings(const SettingLookup& lookup, ExchangeSettings& setting
   }
   if (!settings.recordPath.empty() && settings.recordPath == settings.source.tapePath) {
     complain("VELTRANE_SIM_RECORD", settings.recordPath, "the tape being replayed");
+  }
+  if (given("VELTRANE_SIM_DAY_END_FD", value)) {
+    double fd = -1;
+    const int flags = ParseNumber(value, 0, 1 << 30, fd) && fd == std::floor(fd)
+                          ? ::fcntl(static_cast<int>(fd), F_GETFL)
+                          : -1;
+    if (flags != -1 && (flags & O_ACCMODE) != O_RDONLY) {
+      settings.dayEndFd = static_cast<int>(fd);
+    } else {
+      complain("VELTRANE_SIM_DAY_END_FD", value,
+               "expected a file descriptor open for writing in this process");
+    }
   }
   if (given("VELTRANE_SIM_SEED", value) && !ParseSeed(value, settings.source.market.seed)) {
     complain("VELTRANE_SIM_SEED", value, "expected an unsigned 64-bit decimal number");

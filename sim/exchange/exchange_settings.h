@@ -12,6 +12,10 @@
 //                             its live market (upstream.h)
 //   VELTRANE_SIM_RECORD       a tape to keep every market message on, from the
 //                             vendor or the simulated market (tape_recorder.h)
+//   VELTRANE_SIM_DAY_END_FD   an open file descriptor that gets one byte when
+//                             the day is over and every answer and report
+//                             has reached the client (a backtest's harness
+//                             waits on a pipe for it)
 //   VELTRANE_SIM_SEED         the generator's seed (default 1)
 //   VELTRANE_SIM_INSTRUMENTS  CODE[.SH|.SZ][:PREVIOUS_CLOSE][:ST][:NEW],...
 //                             (default: six stocks)
@@ -68,6 +72,7 @@ struct ExchangeSettings {
   LatencySettings latency;
   VenueSettings venue;
   std::string recordPath;  // empty: no recording
+  int dayEndFd = -1;       // -1: the day's end is told to nobody
 };
 
 // Looks a variable up by name; null when it is not set.

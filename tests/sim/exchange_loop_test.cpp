@@ -3,7 +3,9 @@
 // and the three latencies move what an order meets and when the client
 // hears of it.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -337,6 +339,79 @@ TEST(ExchangeLoopTest, LatenciesMoveWhatAnOrderMeetsAndWhenItIsAnswered) {
     });
     ASSERT_NE(accepted, lines.end());
     EXPECT_NE(accepted->find(c.orderTime), std::string::npos) << *accepted;
+  }
+  std::remove(tape.c_str());
+}
+
+// The day's end goes to a pipe once the last thing owed to the client (the
+// expiry of an order resting at the close, a report latency after it) has
+// reached it; a reader that has gone costs a warning, not the process.
+TEST(ExchangeLoopTest, TheDayEndIsToldOnceWhenEverythingOwedHasReachedTheClient) {
+  struct Case {
+    sim::LatencySettings latency;
+    bool readerGone;
+  };
+  const Case cases[] = {{{}, false}, {{0, 0, 0}, false}, {{}, true}};
+  const std::string tape = ::testing::TempDir() + "end" + std::to_string(getpid()) + ".tape";
+  testing_support::WriteTape(tape, RisingAsks());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Format("report latency %lld, reader gone %d",
+                        static_cast<long long>(c.latency.reportMs), c.readerGone));
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    if (c.readerGone) ::close(ends[0]);
+    sim::ExchangeSettings settings;
+    settings.source.tapePath = tape;
+    settings.speed = 0;
+    settings.latency = c.latency;
+    settings.dayEndFd = ends[1];
+    // Standard error through a pipe of our own, to wait for the warning.
+    int errors[2];
+    ASSERT_EQ(pipe(errors), 0);
+    const int standardError = dup(2);
+    dup2(errors[1], 2);
+    std::string warned;
+    {
+      sim::SimulatedExchange exchange(settings, "");
+      Client client(exchange);
+      bool placed = false;
+      client.react = [&](Client& cl, const std::string&, int64_t, const sim::SnapshotView&) {
+        if (!placed) cl.Buy(7, "600000", 1200, 100);  // rests below the asks all day
+        placed = true;
+      };
+      client.Connect({"600000"});
+      pollfd readable{c.readerGone ? errors[0] : ends[0], POLLIN, 0};
+      while (warned.find("the day's end could not be told") == std::string::npos &&
+             poll(&readable, 1, 60000) == 1 && c.readerGone) {
+        char text[512];
+        ssize_t got = ::read(errors[0], text, sizeof text);
+        if (got <= 0) break;
+        warned.append(text, static_cast<size_t>(got));
+      }
+      const std::vector<std::string> told = client.Lines();
+      exchange.Stop();
+      // Nothing came after the end was told, and it came after the last of both.
+      EXPECT_EQ(client.Lines().size(), told.size());
+      EXPECT_NE(std::find(told.begin(), told.end(), "data 1 10 93000090 SSEL2_Quotation 600000"),
+                told.end());
+      EXPECT_NE(std::find_if(told.begin(), told.end(),
+                             [](const std::string& line) {
+                               return line.rfind("order 7 0 [expired at the close]", 0) == 0;
+                             }),
+                told.end());
+    }
+    dup2(standardError, 2);
+    ::close(standardError);
+    ::close(errors[0]);
+    ::close(errors[1]);
+    if (c.readerGone) {
+      EXPECT_NE(warned.find("the day's end could not be told"), std::string::npos) << warned;
+    } else {
+      char bytes[4];
+      EXPECT_EQ(::read(ends[0], bytes, sizeof bytes), 1);  // once only
+      ::close(ends[0]);
+    }
+    ::close(ends[1]);
   }
   std::remove(tape.c_str());
 }

@@ -178,6 +178,10 @@ TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
       {"VELTRANE_SIM_ORDER_LATENCY_MS", "-5", "0 to 60000", nullptr},
       {"VELTRANE_SIM_FEED_LATENCY_MS", "2.5", "whole milliseconds", nullptr},
       {"VELTRANE_SIM_REPORT_LATENCY_MS", "60001", "0 to 60000", nullptr},
+      {"VELTRANE_SIM_DAY_END_FD", "2", nullptr, [](auto& s) { return s.dayEndFd == 2; }},
+      {"VELTRANE_SIM_DAY_END_FD", "1000000", "open for writing", nullptr},
+      {"VELTRANE_SIM_DAY_END_FD", "-1", "open for writing", nullptr},
+      {"VELTRANE_SIM_DAY_END_FD", "pipe", "open for writing", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.value);

@@ -163,7 +163,9 @@ TEST(UpstreamClientTest, EverythingPassesThroughAndTheVenueTradesTheVendorsBook)
   // A tape left by an earlier run would be carried on; the exchange opens
   // it with the first call.
   ::unlink(tape.c_str());
-  RecordingSpi spi;
+  // The exchange's thread may still call the client after the test: the
+  // client lives until the exchange has stopped at exit.
+  static RecordingSpi spi;
   Corvane::ZR_QuantApi* api = LogIn(spi);
   Vendor vendor = Vendor::Find();
   ASSERT_NE(vendor.send, nullptr);
@@ -202,9 +204,18 @@ TEST(UpstreamClientTest, EverythingPassesThroughAndTheVenueTradesTheVendorsBook)
   // The book the vendor showed: 1100 at 12.35 first on the asks.
   Corvane::TD_ReqOrderInsert order = Buy(21, "600000", 123500, 300);
   ASSERT_EQ(api->reqOrderInsert(&order), 0);
+  // The filled order's status notice is its last event: after it nothing
+  // more reaches the client, which may then go.
   ASSERT_TRUE(WaitUntil(spi, [](auto& events) {
-    return CountOf(events, "OnRtnOrderMatchNotice") > 0;
+    for (const SpiEvent& e : events) {
+      if (e.op == "OnRtnOrderStatusChangeNotice" &&
+          e.As<Corvane::TD_RspOrderInsert>().nStatus == 6) {
+        return true;
+      }
+    }
+    return false;
   })) << Answers(spi);
+  EXPECT_GT(CountOf(spi.Events(), "OnRtnOrderMatchNotice"), 0u);
   for (const SpiEvent& e : spi.Events()) {
     if (e.op != "OnRtnOrderMatchNotice") continue;
     const auto& match = e.As<Corvane::TD_RtnOrderMatchNotice>();
@@ -256,7 +267,7 @@ class HoldingSpi : public RecordingSpi {
 };
 
 TEST(UpstreamSlowExchangeTest, AHeldExchangeNeverHoldsTheVendorsThread) {
-  HoldingSpi spi;
+  static HoldingSpi spi;  // outlives the exchange's thread, as above
   Corvane::ZR_QuantApi* api = LogIn(spi);
   Vendor vendor = Vendor::Find();
   ASSERT_NE(vendor.send, nullptr);
