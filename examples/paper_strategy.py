@@ -16,6 +16,10 @@ the same trades every time. Run it with scripts/demo, which shortens the
 simulated day, or by hand:
     VELTRANE_SIM_SESSIONS=0930-1000 VELTRANE_SIM_SPEED=120 \\
     PYTHONPATH=build/Ombrel /usr/bin/python3 examples/paper_strategy.py
+
+The same script runs unchanged under scripts/backtest, which reads PARAMS
+and CODES, puts each parameter set into PARAMS, and drives a Strategy
+through the days itself (start, the day, finish) instead of main().
 """
 
 import json
@@ -26,9 +30,10 @@ import time
 
 import Ombrel
 
+# The parameters: the weights of the fast and the slow average of the mid
+# price, how far apart they must be to trade, and the most shares held.
+PARAMS = {"fast": 0.3, "slow": 0.05, "band": 0.0005, "lot": 1000}
 CODES = ["600000.SH", "000001.SZ", "601318.SH"]
-LOT = 1000
-FAST, SLOW, BAND = 0.3, 0.05, 0.0005
 FINISHED = (6, -8, -9)  # filled, rejected, cancelled or expired
 
 
@@ -55,6 +60,8 @@ class Strategy(Ombrel.QuantCallBack):
 
     def __init__(self):
         Ombrel.QuantCallBack.__init__(self)
+        self.fast, self.slow, self.band = PARAMS["fast"], PARAMS["slow"], PARAMS["band"]
+        self.lot = PARAMS["lot"]
         self.stocks = {code: Stock() for code in CODES}
         self.next_request = 100
         self.orders = 0
@@ -88,13 +95,13 @@ class Strategy(Ombrel.QuantCallBack):
         stock.prices.append((hours(book["szDatetime"]), mid / 10000))
         if stock.slow is None:
             stock.fast = stock.slow = mid
-        stock.fast += FAST * (mid - stock.fast)
-        stock.slow += SLOW * (mid - stock.slow)
+        stock.fast += self.fast * (mid - stock.fast)
+        stock.slow += self.slow * (mid - stock.slow)
         if stock.pending:
             return
-        if stock.position < LOT and stock.fast > stock.slow * (1 + BAND):
-            self.place(book["szCode"], 1, ask, (LOT - stock.position) // 100 * 100, stock)
-        elif stock.sellable > 0 and stock.fast < stock.slow * (1 - BAND):
+        if stock.position < self.lot and stock.fast > stock.slow * (1 + self.band):
+            self.place(book["szCode"], 1, ask, (self.lot - stock.position) // 100 * 100, stock)
+        elif stock.sellable > 0 and stock.fast < stock.slow * (1 - self.band):
             self.place(book["szCode"], 2, bid, stock.sellable, stock)
 
     def place(self, code, trade_type, price, volume, stock):
@@ -145,6 +152,34 @@ class Strategy(Ombrel.QuantCallBack):
     def await_answers(self, done):
         with self.answered:
             return self.answered.wait_for(done, timeout=5)
+
+    def start(self):
+        """After the login: what the account held when the day began may be
+        sold today. False when the trade gateway does not answer."""
+        Ombrel.PyQuantApi.QryAccountMaxEntrustCount({"nReqId": 1})
+        Ombrel.PyQuantApi.QryPosition({"nReqId": 0})
+        if not self.await_answers(lambda: len(self.capital) == 1 and self.positions_done):
+            print("no answer from the trade gateway")
+            return False
+        for code, quantity in self.positions.items():
+            stock = self.stocks.setdefault(code, Stock())
+            stock.position = stock.sellable = quantity
+        self.positions, self.positions_done = {}, False
+        return True
+
+    def finish(self):
+        """Once the day is over: the account as it stands, and a summary."""
+        Ombrel.PyQuantApi.QryPosition({"nReqId": 3})
+        Ombrel.PyQuantApi.QryAccountMaxEntrustCount({"nReqId": 4})
+        self.await_answers(lambda: self.positions_done and len(self.capital) == 2)
+        start, end = self.capital[0][1], self.capital[-1]
+        print(f"\nsummary: {self.orders} orders, {self.fill_count} fills")
+        print("positions:")
+        for code, quantity in sorted(self.positions.items()):
+            print(f"  {code} {quantity}")
+        if not self.positions:
+            print("  none")
+        print(f"capital: {end[0]} available, {end[1]} total; profit and loss {end[1] - start}")
 
     def wait_for_the_close(self):
         """Until no market event has come for two seconds, or a minute."""
@@ -203,33 +238,15 @@ def main():
     api = Ombrel.ZR_QuantApi_Python36.ZR_QuantApi(strategy, False, "", "")
     Ombrel.ZR_QuantApi_Python36.Init()
     api.Login(user, password)
-    Ombrel.PyQuantApi.QryAccountMaxEntrustCount({"nReqId": 1})
-    Ombrel.PyQuantApi.QryPosition({"nReqId": 0})
-    if not strategy.await_answers(lambda: len(strategy.capital) == 1 and strategy.positions_done):
-        print("no answer from the trade gateway")
+    if not strategy.start():
         return 1
-    # What the account held when the day began may be sold today.
-    for code, quantity in strategy.positions.items():
-        stock = strategy.stocks.setdefault(code, Stock())
-        stock.position = stock.sellable = quantity
-    strategy.positions, strategy.positions_done = {}, False
     Ombrel.PyQuantApi.ReqSubQuote(2, ["market"], [], CODES, "", "")
     strategy.wait_for_the_close()
-
-    Ombrel.PyQuantApi.QryPosition({"nReqId": 3})
-    Ombrel.PyQuantApi.QryAccountMaxEntrustCount({"nReqId": 4})
-    strategy.await_answers(lambda: strategy.positions_done and len(strategy.capital) == 2)
-    start, end = strategy.capital[0][1], strategy.capital[-1]
-    print(f"\nsummary: {strategy.orders} orders, {strategy.fill_count} fills")
-    print("positions:")
-    for code, quantity in sorted(strategy.positions.items()):
-        print(f"  {code} {quantity}")
-    if not strategy.positions:
-        print("  none")
-    print(f"capital: {end[0]} available, {end[1]} total; profit and loss {end[1] - start}")
+    strategy.finish()
     print_fees(os.environ.get("VELTRANE_SIM_ACCOUNT_REPORT"))
     draw(strategy, "paper_strategy.png")
     return 0
 
 
-sys.exit(main())
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,5 @@
+import sys
+
+from veltrane_backtest.cli import main
+
+sys.exit(main())
