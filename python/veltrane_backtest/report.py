@@ -104,7 +104,7 @@ def figures(runs, days, capital):
         label = f"{name} {_label(ranked, name)}"
         line, = top.plot(equity.index, equity.values, marker="o", markersize=3, label=label)
         drawdown = metrics.drawdowns(equity).values * 100
-        bottom.fill_between(equity.index, drawdown, 0, color=line.get_color(), alpha=0.2)
+        bottom.fill_between(equity.index, drawdown, 0, color=line.get_color(), alpha=0.1)
         bottom.plot(equity.index, drawdown, color=line.get_color(), linewidth=1)
     top.yaxis.set_major_formatter(money)
     bottom.xaxis.set_major_locator(MaxNLocator(integer=True))
@@ -152,8 +152,8 @@ def _number(value):
 
 
 STYLE = """
-body { font-family: sans-serif; margin: 2em; color: #222; }
-table { border-collapse: collapse; font-size: 0.9em; }
+body { font-family: sans-serif; margin: 1.5em; color: #222; }
+table { border-collapse: collapse; font-size: 0.85em; }
 th, td { border: 1px solid #ccc; padding: 0.3em 0.6em; text-align: right; }
 th { background: #f0f0f0; }
 pre { background: #f8f8f8; border: 1px solid #ddd; padding: 0.8em; overflow-x: auto; }
@@ -172,7 +172,8 @@ def page(runs, days, capital, title, results):
         shown[column] = shown[column].map(format_)
     for column in ("orders", "fills", "days"):
         shown[column] = shown[column].map(lambda v: "" if pd.isna(v) else str(int(v)))
-    shown = shown.drop(columns=["error"])
+    # Headers that can wrap keep the table within the page.
+    shown = shown.drop(columns=["error"]).rename(columns=lambda name: name.replace("_", " "))
     table = shown.to_html(index=False, border=0, na_rep="", classes="results")
     failures = []
     for chain in results:

@@ -70,7 +70,8 @@ def run_day(run, index, previous):
             (work / "start.json").write_text(previous["report"])
             environment["VELTRANE_SIM_ACCOUNT_START"] = str(work / "start.json")
         command = [run["python"], "-m", "veltrane_backtest.harness", "--script", run["script"],
-                   "--params", json.dumps(run["params"]), "--result", str(work / "result.json")]
+                   "--params", json.dumps(run["params"]), "--result", str(work / "result.json"),
+                   *run.get("harness_options", [])]
         try:
             done = subprocess.run(command, cwd=work, env=environment, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
