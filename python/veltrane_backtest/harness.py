@@ -19,8 +19,10 @@ and the process ends at once, since what follows would not be its day.
 """
 
 import argparse
+import ctypes
 import json
 import os
+import signal
 import sys
 import threading
 import time
@@ -36,7 +38,17 @@ def write_result(path, result):
     os.replace(temporary, path)
 
 
+def die_with_parent():
+    """A day's process goes when the worker thread that started it does
+    (a worker killed mid-day must not leave its day running)."""
+    parent = os.getppid()
+    ctypes.CDLL("libc.so.6").prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+    if os.getppid() != parent:  # it went before the line above
+        os._exit(3)
+
+
 def main(argv=None):
+    die_with_parent()
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--script", required=True)
     parser.add_argument("--params", default="{}", help="the parameter set, as JSON")
@@ -47,8 +59,10 @@ def main(argv=None):
     options = parser.parse_args(argv)
 
     def fail(kind, value, trace):
-        # A missing event method is reported and skipped by Ombrel, as live.
-        if isinstance(value, AttributeError) and str(getattr(value, "name", "")).startswith("Rtn"):
+        # Only the strategy's own code fails the day. An error that no line of
+        # Python raised (an event method the class lacks) is printed and
+        # delivery goes on, as it does live.
+        if trace is None:
             sys.__excepthook__(kind, value, trace)
             return
         text = "".join(traceback.format_exception(kind, value, trace))

@@ -14,7 +14,6 @@ import base64
 import html
 import io
 import json
-import pathlib
 
 import pandas as pd
 

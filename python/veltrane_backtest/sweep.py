@@ -19,12 +19,10 @@ parameter set are marked as skipped, and the other chains go on.
 """
 
 import contextlib
-import ctypes
 import json
 import logging
 import os
 import pathlib
-import signal
 import subprocess
 import sys
 import tempfile
@@ -33,12 +31,6 @@ import uuid
 PACKAGE_ROOT = pathlib.Path(__file__).resolve().parent.parent
 # The tail of a day's output kept with its result.
 LOG_TAIL = 64 * 1024
-
-
-def _die_with_parent():
-    """A day's process goes when the worker that started it does."""
-    libc = ctypes.CDLL("libc.so.6", use_errno=True)
-    libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
 def _tail(text):
@@ -75,7 +67,7 @@ def run_day(run, index, previous):
         try:
             done = subprocess.run(command, cwd=work, env=environment, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                  timeout=run["day_timeout"], preexec_fn=_die_with_parent)
+                                  timeout=run["day_timeout"])
             log = done.stdout.decode("utf-8", "replace")
             code = done.returncode
         except subprocess.TimeoutExpired as expired:

@@ -1,7 +1,8 @@
 """A strategy for the backtest tests: on a day that starts with no shares it
 buys 100 of 600000 at the ask and, once filled, tries to sell them at once
 (refused: they settle tomorrow); on a day that starts with shares it sells
-them. With explode=1 it raises on a day that starts with shares."""
+them. With explode=1 it raises on a day that starts with shares. It has no
+RtnRspOrderInsert: a method a strategy lacks is reported, not fatal."""
 
 import threading
 
@@ -22,7 +23,7 @@ class Strategy(Ombrel.QuantCallBack):
     def RtnConnect(self):
         pass
 
-    RtnUserInfo = RtnRspSubQuote = RtnRspOrderInsert = RtnOrderStatusChangeNotice = RtnConnect
+    RtnUserInfo = RtnRspSubQuote = RtnOrderStatusChangeNotice = RtnConnect
     RtnQryAccountMaxEntrustCount = RtnConnect
 
     def RtnRspQryPosition(self):

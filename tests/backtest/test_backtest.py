@@ -39,7 +39,7 @@ def sweep_of(script, day_list, grid, out):
 
 
 def tables_of(work, results):
-    runs, day_rows = report.write(work, results, "1000000", "test")
+    report.write(work, results, "1000000", "test")
     return (pd.read_csv(work.out / "results.csv", keep_default_na=False),
             pd.read_csv(work.out / "days.csv", keep_default_na=False))
 
@@ -114,6 +114,8 @@ def test_positions_and_cash_carry_over_the_night_and_settle_t_plus_1(chained):
     calm = day_rows[day_rows["run"] == "run1"]
     assert [float(cash) for cash in calm["cash"]] == [first["cash"], second["cash"]]
     assert list(calm["positions"]) == ["600000:100", ""]
+    # The strategy lacks an event method: reported as live, and the day goes on.
+    assert "in RtnRspOrderInsert" in (out / "runs" / "run1" / "day01.log").read_text()
 
 
 def test_a_strategy_that_raises_fails_its_run_and_the_others_complete(chained):
