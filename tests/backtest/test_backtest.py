@@ -172,8 +172,8 @@ def test_the_report_page_renders(chained):
     browser = shutil.which("chromium")
     assert browser, "chromium is not installed"
     shot = out / "report.png"
-    arguments = [browser, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-                 "--window-size=1200,1600"]
+    arguments = [browser, "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                 "--hide-scrollbars", "--window-size=1200,1600"]
     dom = subprocess.run(arguments + ["--dump-dom", (out / "report.html").as_uri()],
                          capture_output=True, text=True, timeout=120)
     assert dom.returncode == 0, dom.stderr
