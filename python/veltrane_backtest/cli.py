@@ -42,9 +42,7 @@ def parse_settings(texts):
         name, sign, value = text.partition("=")
         if not sign or not name.startswith("VELTRANE_SIM_"):
             raise strategy_script.ScriptError(f"--sim {text}: expected VELTRANE_SIM_NAME=VALUE")
-        if name in ("VELTRANE_SIM_TAPE", "VELTRANE_SIM_SPEED", "VELTRANE_SIM_ACCOUNT_REPORT",
-                    "VELTRANE_SIM_ACCOUNT_START", "VELTRANE_SIM_CAPITAL",
-                    "VELTRANE_SIM_DAY_END_FD", "VELTRANE_SIM_UPSTREAM", "VELTRANE_SIM_RECORD"):
+        if name in sweep.RUNNER_SETTINGS:
             raise strategy_script.ScriptError(f"--sim {name}: set by the runner for each day")
         settings[name] = value
     return settings

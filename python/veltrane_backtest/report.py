@@ -13,7 +13,6 @@
 import base64
 import html
 import io
-import json
 
 import pandas as pd
 
@@ -34,8 +33,7 @@ def tables(sweep, results, capital):
                    "day": result["day"]}
             if result["ok"]:
                 row.update(status="ok", **account.day_row(result["report"], start_total))
-                start_total = json.loads(result["report"])["total"]
-                start_total = str(start_total)
+                start_total = str(row["total"])  # the report's two decimals, as written
             else:
                 row["status"] = "skipped" if result.get("skipped") else "failed"
             rows.append(row)
@@ -96,7 +94,7 @@ def figures(runs, days, capital):
         return []
     images = []
     figure, (top, bottom) = plt.subplots(2, 1, figsize=(10, 6.5), sharex=True,
-                                         gridspec_kw={"height_ratios": [2, 1]})
+                                         height_ratios=[2, 1])
     for name in best:
         mine = days[days["run"] == name]
         equity = metrics.equity_curve(mine["total"], capital)

@@ -18,9 +18,10 @@ own start-up code stays under `if __name__ == "__main__":`.
 """
 
 import ast
-import importlib.util
+import importlib.machinery
 import pathlib
 import sys
+import types
 
 LITERALS = ("PARAMS", "CODES", "QUOTES")
 
@@ -77,11 +78,12 @@ def typed_value(name, text, default):
 def load(path, params):
     """Runs the script as a module (not as __main__) with PARAMS updated."""
     path = pathlib.Path(path).resolve()
-    spec = importlib.util.spec_from_file_location("strategy", path)
-    module = importlib.util.module_from_spec(spec)
-    sys.modules["strategy"] = module
+    loader = importlib.machinery.SourceFileLoader("strategy", str(path))
+    module = types.ModuleType(loader.name)
+    module.__file__, module.__loader__ = str(path), loader
+    sys.modules[loader.name] = module
     sys.path.insert(0, str(path.parent))
-    spec.loader.exec_module(module)
+    loader.exec_module(module)
     unknown = sorted(set(params) - set(getattr(module, "PARAMS", {})))
     if unknown:
         raise ScriptError(f"{path}: no parameter {', '.join(unknown)} in PARAMS")

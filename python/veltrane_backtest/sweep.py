@@ -29,6 +29,10 @@ import tempfile
 import uuid
 
 PACKAGE_ROOT = pathlib.Path(__file__).resolve().parent.parent
+# What the runner and the harness set for every day, never the user.
+RUNNER_SETTINGS = ("VELTRANE_SIM_TAPE", "VELTRANE_SIM_SPEED", "VELTRANE_SIM_ACCOUNT_REPORT",
+                   "VELTRANE_SIM_ACCOUNT_START", "VELTRANE_SIM_CAPITAL", "VELTRANE_SIM_DAY_END_FD",
+                   "VELTRANE_SIM_UPSTREAM", "VELTRANE_SIM_RECORD")
 # The tail of a day's output kept with its result.
 LOG_TAIL = 64 * 1024
 
