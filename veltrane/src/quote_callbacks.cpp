@@ -5,6 +5,7 @@
 
 #include "active_instance.h"
 #include "callback_tables.h"
+#include "last_prices.h"
 #include "login_events.h"
 #include "quote_events.h"
 #include "text_copy.h"
@@ -39,8 +40,9 @@ void OnQuoteUnsubscribe(int32_t reqId, int32_t result, const char* text) noexcep
 }
 
 // Parses the payload into a fresh message and hands its record to the
-// client. A payload that does not parse whole is dropped and counted: a
-// half-decoded snapshot would show the client made-up prices as the market.
+// client, after the price band has seen its last price. A payload that does
+// not parse whole is dropped and counted: a half-decoded snapshot would show
+// the client made-up prices as the market.
 template <class Message, class Record>
 void Translate(ZR_QuantSpi& spi, int32_t reqId, const char* payload, int32_t length,
                Record (*toRecord)(const Message&), void (ZR_QuantSpi::*notify)(int, Record*)) {
@@ -51,6 +53,7 @@ void Translate(ZR_QuantSpi& spi, int32_t reqId, const char* payload, int32_t len
     return;
   }
   Record record = toRecord(message);
+  if (FollowingLastPrices()) NoteLastPrice(record);
   (spi.*notify)(reqId, &record);
 }
 

@@ -7,6 +7,7 @@
 #include "active_instance.h"
 #include "callback_tables.h"
 #include "login_events.h"
+#include "risk_checks.h"
 #include "text_copy.h"
 #include "trade_events.h"
 
@@ -37,6 +38,7 @@ void OnItgOrder(int32_t reqId, int32_t errorId, const char* message, const char*
                 const char* orderCode, const char*, int32_t side, double orderPrice,
                 int32_t orderQty, double tradedPrice, int32_t tradedQty, char status,
                 const char* orderTime, int32_t reportKind) noexcept {
+  NoteOrderReport(orderCode, status, tradedQty, reportKind == LIBITG_REPORT_NOTICE);
   WithInstance([&](TraderApiGo& api, ZR_QuantSpi* spi) {
     const std::optional<long long> orderId = ResolveOrderId(api, orderCode);
     if (!orderId || spi == nullptr) return;
@@ -55,6 +57,7 @@ void OnItgMatch(int32_t reqId, int32_t errorId, const char* message, const char*
                 const char* orderCode, const char*, const char* matchId, int32_t side,
                 double matchPrice, int32_t matchQty, const char* matchTime,
                 int32_t reportKind) noexcept {
+  if (reportKind == LIBITG_REPORT_NOTICE) NoteMatch(securityCode, orderCode, side, matchQty);
   WithInstance([&](TraderApiGo& api, ZR_QuantSpi* spi) {
     const std::optional<long long> orderId = ResolveOrderId(api, orderCode);
     if (!orderId) return;
@@ -74,6 +77,7 @@ void OnItgMatch(int32_t reqId, int32_t errorId, const char* message, const char*
 
 void OnItgPosition(int32_t reqId, int32_t errorId, const char* message, const char* securityCode,
                    int32_t position, int32_t isLast) noexcept {
+  if (errorId == 0) NotePosition(securityCode, position);
   DeliverToClient([&](TraderApiGo&, ZR_QuantSpi& spi) {
     Corvane::TD_RspQryPosition row = PositionRow(reqId, message, securityCode, position);
     spi.OnRspQryPosition(&row, errorId, isLast != 0);
@@ -86,6 +90,7 @@ void OnItgPosition(int32_t reqId, int32_t errorId, const char* message, const ch
 void OnItgInsert(int32_t reqId, int32_t errorId, const char* message, const char* securityCode,
                  const char* orderCode, const char*, int32_t side, double price,
                  int32_t quantity) noexcept {
+  NoteInsertAnswer(reqId, errorId, securityCode, orderCode, side);
   WithInstance([&](TraderApiGo& api, ZR_QuantSpi* spi) {
     long long orderId = 0;
     if (errorId == 0) {

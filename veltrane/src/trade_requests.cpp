@@ -10,6 +10,7 @@
 #include "gateway_args.h"
 #include "libitg.h"
 #include "libquote.h"
+#include "risk_checks.h"
 #include "text_copy.h"
 
 namespace {
@@ -70,9 +71,18 @@ int TraderApiGo::reqOrderInsert(Corvane::TD_ReqOrderInsert* pReq) {
   // Six-digit security code; a suffix such as ".SH" is not sent.
   const TextView security = veltrane::FieldView(pReq->szContractCode, 6);
   const TextView priceView = veltrane::ViewOf(price);
-  return RequestResult(LibITG_ReqPlaceOrder(pReq->nReqID, &account, &product, &security,
-                                            GatewaySide(pReq->nTradeType), &priceView,
-                                            pReq->nOrderVol));
+  // Checked once everything that may throw is built: an admitted order is
+  // counted as sent, and its answer may come before the gateway call returns.
+  const uint64_t ticket = veltrane::AdmitOrder(
+      std::string(security.data, static_cast<size_t>(security.size)),
+      GatewaySide(pReq->nTradeType) == LIBITG_SIDE_BUY, pReq->nOrderPrice, pReq->nOrderVol,
+      pReq->nReqID);
+  if (ticket == 0) return kRefused;
+  const int result = RequestResult(LibITG_ReqPlaceOrder(pReq->nReqID, &account, &product,
+                                                        &security, GatewaySide(pReq->nTradeType),
+                                                        &priceView, pReq->nOrderVol));
+  veltrane::OrderHandedOver(ticket, result);
+  return result;
 }
 
 int TraderApiGo::reqOrderDelete(Corvane::TD_ReqOrderDelete* pReq) {
@@ -90,6 +100,7 @@ int TraderApiGo::reqOrderDelete(Corvane::TD_ReqOrderDelete* pReq) {
   }
   const TextView product = veltrane::FieldView(pReq->szProductCode, 128);
   const TextView orderCode = veltrane::ViewOf(code);
+  if (!veltrane::AdmitCancel()) return kRefused;
   return RequestResult(LibITG_ReqCancelOrder(pReq->nReqID, &product, &orderCode));
 }
 
