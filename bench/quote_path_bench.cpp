@@ -1,7 +1,8 @@
 // Cost of a Level-2 message on its way to the client: from the entry of the
 // quote library's market-data callback to the return of an empty OnRtnMarket
 // or OnRtnTransaction, beside the bare protobuf parse of the same payload in
-// the same run. Run with scripts/bench.
+// the same run, and again while a price band is set (the last price is then
+// noted for the risk checks). Run with scripts/bench.
 
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
@@ -14,6 +15,7 @@
 #include "libquote.h"
 #include "median_reporter.h"
 #include "quote_messages.h"
+#include "veltrane_risk.h"
 
 namespace {
 
@@ -50,6 +52,9 @@ void BareParse(benchmark::State& state, const std::string& payload) {
 }
 
 void Translate(benchmark::State& state, const char* typeName, const std::string& payload) {
+  veltrane::RiskLimits limits;
+  limits.price_band = state.range(0) != 0 ? 0.05 : 0;
+  veltrane::SetRiskLimits(limits);
   EmptySpi spi;
   Corvane::ZR_QuantApi* api = Corvane::ZR_QuantApi::createApi(
       &spi, false, Corvane::ZR_QuantTdApp_Default, Corvane::ZR_QuantMdApp_Level2);
@@ -57,6 +62,7 @@ void Translate(benchmark::State& state, const char* typeName, const std::string&
   const int32_t length = static_cast<int32_t>(payload.size());
   for (auto _ : state) quote.onData(1, 0, 0, typeName, payload.data(), length);
   Corvane::ZR_QuantApi::deleteApi(api);
+  veltrane::SetRiskLimits(veltrane::RiskLimits{});
 }
 
 const std::string kSnapshot = Encode(testing_support::ShanghaiSnapshot());
@@ -72,9 +78,9 @@ void BareParseTrade(benchmark::State& state) {
 void TranslateTrade(benchmark::State& state) { Translate(state, "SZSEL2_Transaction", kTrade); }
 
 BENCHMARK(BareParseSnapshot)->Repetitions(5);
-BENCHMARK(TranslateSnapshot)->Repetitions(5);
+BENCHMARK(TranslateSnapshot)->Arg(0)->Arg(1)->Repetitions(5);
 BENCHMARK(BareParseTrade)->Repetitions(5);
-BENCHMARK(TranslateTrade)->Repetitions(5);
+BENCHMARK(TranslateTrade)->Arg(0)->Arg(1)->Repetitions(5);
 
 }  // namespace
 
@@ -85,7 +91,8 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  std::printf("\nmedian ns per message        bare parse   whole translation   ratio\n");
+  std::printf(
+      "\nmedian ns per message        bare parse   whole translation   ratio   with a price band\n");
   const struct {
     const char* label;
     const char* bare;
@@ -94,9 +101,11 @@ int main(int argc, char** argv) {
               {"SZSEL2_Transaction", "BareParseTrade", "TranslateTrade"}};
   for (const auto& row : rows) {
     const double bare = reporter.Median(row.bare);
-    const double whole = reporter.Median(row.whole);
+    const double whole = reporter.Median(std::string(row.whole) + "/0");
+    const double banded = reporter.Median(std::string(row.whole) + "/1");
     if (bare > 0 && whole > 0) {
-      std::printf("%-28s %10.1f %19.1f %7.2f\n", row.label, bare, whole, whole / bare);
+      std::printf("%-28s %10.1f %19.1f %7.2f %19.1f\n", row.label, bare, whole, whole / bare,
+                  banded);
     }
   }
   return 0;

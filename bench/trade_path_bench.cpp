@@ -3,7 +3,8 @@
 // already held, beside the same work without the lock and the catching up
 // that sharing the file takes; a login's load of the file for scale; and
 // reqOrderInsert down to the gateway call, against a gateway that does
-// nothing. Run with scripts/bench.
+// nothing, with every risk limit off and with every one on (none reached).
+// Run with scripts/bench.
 
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
@@ -19,7 +20,11 @@
 #include <vector>
 
 #include "ZR_QuantApi.h"
+#include "libitg.h"
+#include "libquote.h"
 #include "median_reporter.h"
+#include "quote_messages.h"
+#include "veltrane_risk.h"
 
 namespace {
 
@@ -112,20 +117,87 @@ class IdleSpi : public Corvane::ZR_QuantSpi {
   void OnDisconnect(int) override {}
 };
 
+template <class Table>
+const Table& Registered(const char* getterName) {
+  using Getter = const Table* (*)();
+  auto getter = reinterpret_cast<Getter>(dlsym(RTLD_DEFAULT, getterName));
+  if (getter == nullptr) {
+    std::fprintf(stderr, "the gateways are not the benchmarks' do-nothing libraries\n");
+    std::abort();
+  }
+  return *getter();
+}
+
+constexpr int kCodes = 10;
+constexpr int kBatch = 100;
+
+// Every limit on and none reached: each check does its whole work.
+veltrane::RiskLimits EveryLimit() {
+  veltrane::RiskLimits limits;
+  limits.max_orders_per_second = 1000000000;
+  limits.max_orders_per_day = 1000000000000;
+  limits.max_cancels_per_day = 1000000000000;
+  limits.max_order_quantity = 1000000;
+  limits.max_order_value = 1000000000;
+  limits.max_working_orders = 2 * kBatch;
+  limits.max_working_orders_per_code = 2 * kBatch;
+  limits.price_band = 0.1;
+  limits.refuse_without_price = true;
+  limits.refuse_self_cross = true;
+  limits.max_position_per_code = 1000000000;
+  return limits;
+}
+
+// Orders over ten codes in batches of 100, each batch then refused by its
+// insert answers (untimed), so that at most 100 are working: the argument
+// says whether every limit is on.
 void OrderInsert(benchmark::State& state) {
   IdleSpi spi;
   Corvane::ZR_QuantApi* api = Corvane::ZR_QuantApi::createApi(
       &spi, false, Corvane::ZR_QuantTdApp_Default, Corvane::ZR_QuantMdApp_Level2);
-  Corvane::TD_ReqOrderInsert request;
-  request.nReqID = 1;
-  std::snprintf(request.szContractCode, sizeof request.szContractCode, "600000.SH");
-  request.nTradeType = 2;
-  request.nOrderPrice = 123400;
-  request.nOrderVol = 100;
-  for (auto _ : state) benchmark::DoNotOptimize(api->reqOrderInsert(&request));
+  const bool limited = state.range(0) != 0;
+  veltrane::SetRiskLimits(limited ? EveryLimit() : veltrane::RiskLimits{});
+  const ItgCallbacks& itg = Registered<ItgCallbacks>("NullItg_RegisteredCallbacks");
+  const QuoteCallbacks& quote = Registered<QuoteCallbacks>("NullQuote_RegisteredCallbacks");
+  std::vector<Corvane::TD_ReqOrderInsert> requests(kBatch);
+  for (int i = 0; i < kBatch; ++i) {
+    Corvane::TD_ReqOrderInsert& request = requests[i];
+    request.nReqID = i + 1;
+    std::snprintf(request.szContractCode, sizeof request.szContractCode, "60000%d", i % kCodes);
+    request.nTradeType = 1;
+    request.nOrderPrice = 123400;
+    request.nOrderVol = 100;
+    if (i < kCodes) {
+      lmvproto::SSEL2_Transaction trade = testing_support::ShanghaiTrade();
+      trade.set_symbol(request.szContractCode);
+      const std::string bytes = testing_support::Encode(trade);
+      quote.onData(1, 0, 0, "SSEL2_Transaction", bytes.data(), static_cast<int32_t>(bytes.size()));
+    }
+  }
+  // As the gateway refuses them, so that they stop working.
+  auto refuse = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      itg.onInsert(requests[i].nReqID, 1, "refused", requests[i].szContractCode, "", "",
+                   LIBITG_SIDE_BUY, 12.34, 100);
+    }
+  };
+  int at = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(api->reqOrderInsert(&requests[at]));
+    if (++at == kBatch) {
+      state.PauseTiming();
+      refuse(at);
+      at = 0;
+      state.ResumeTiming();
+    }
+  }
+  refuse(at);
+  // A refused order costs less than a sent one: none may be refused here.
+  if (!veltrane::LastRiskRefusal().empty()) state.SkipWithError(veltrane::LastRiskRefusal().c_str());
+  veltrane::SetRiskLimits(veltrane::RiskLimits{});
   Corvane::ZR_QuantApi::deleteApi(api);
 }
-BENCHMARK(OrderInsert)->Repetitions(5);
+BENCHMARK(OrderInsert)->Arg(0)->Arg(1)->Repetitions(5);
 
 // Where the gateway that the insert reaches was loaded from.
 std::string LoadedTradeGateway() {
@@ -159,6 +231,13 @@ int main(int argc, char** argv) {
     std::printf("without the file's lock: 1,000 held %.0f   100,000 held %.0f   "
                 "the lock's cost: %.2fx and %.2fx\n",
                 unsharedFew, unsharedMany, few / unsharedFew, many / unsharedMany);
+  }
+  const double open = reporter.Median("OrderInsert/0");
+  const double limited = reporter.Median("OrderInsert/1");
+  if (open > 0 && limited > 0) {
+    std::printf("reqOrderInsert, median ns: every limit off %.0f   every limit on %.0f   "
+                "the checks' cost %.0f\n",
+                open, limited, limited - open);
   }
   return 0;
 }
