@@ -18,6 +18,34 @@ def SetEventQueueLimit(limit: int) -> None:
     limits: a vendor's library whose thread waits may drop data. Raises
     ValueError for a negative limit."""
 
+def SetRiskLimits(limits: Dict[str, Any]) -> None:
+    """Replaces every pre-trade risk limit of the process; a key left out, 0,
+    False or None is off. Keys (ints unless said): max_orders_per_second (a
+    sliding one-second window), max_orders_per_day, max_cancels_per_day,
+    max_order_quantity (shares), max_order_value (price times quantity, whole
+    yuan), max_working_orders, max_working_orders_per_code, price_band (float:
+    the largest distance from the code's last traded price, as a share of it),
+    refuse_without_price (bool: with a band, refuse codes without a price yet),
+    refuse_self_cross (bool: no buy at or above a working sell of the code, nor
+    the reverse), max_position_per_code (position plus open buys plus the
+    order, in shares). An order that breaks a limit is not sent: OrderInsert
+    returns -1 and RiskStatus() says which limit refused it and why. Cancels
+    are refused only by max_cancels_per_day. Raises ValueError for an unknown
+    key or a negative value, TypeError for a value of the wrong type, naming
+    the key; the limits then stay as they were."""
+
+def RiskStatus() -> Dict[str, Any]:
+    """The limits ('limits', as SetRiskLimits takes them), the kill switch
+    ('trading_enabled'), the day's counters ('trading_day' as YYYYMMDD,
+    'orders_today', 'cancels_today'), 'orders_last_second', 'working_orders',
+    the requests refused by each rule ('refused': 'trading_enabled' and each
+    limit) and the text of the latest refusal ('last_refusal', '' while there
+    was none)."""
+
+def SetTradingEnabled(enabled: bool) -> None:
+    """The kill switch: with False every new order is refused (OrderInsert
+    returns -1) until it is switched on again; cancels still go out."""
+
 class PyQuantApi:
     """The API object. Keep the one ZR_QuantApi_Python36.ZR_QuantApi returned:
     the static request functions act on it and raise RuntimeError once it is

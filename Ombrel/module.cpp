@@ -19,6 +19,7 @@
 #include "event_dicts.h"
 #include "quant_callback.h"
 #include "requests.h"
+#include "risk_functions.h"
 
 namespace ombrel {
 namespace {
@@ -182,6 +183,7 @@ BOOST_PYTHON_MODULE(Ombrel) {
           "1 delivers in lockstep (the thread returns once the handler has); 0, the default,\n"
           "removes the bound. Meant for simulated exchanges and memory limits: a vendor's\n"
           "library whose thread waits may drop data. Callable at any time.");
+  ombrel::RegisterRiskFunctions();
   // The dispatcher must end while the interpreter is still whole.
   py::import("atexit").attr("register")(py::make_function(&ombrel::StopDispatcher));
 }

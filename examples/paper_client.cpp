@@ -22,6 +22,7 @@
 #include <string>
 
 #include "ZR_QuantApi.h"
+#include "veltrane_risk.h"
 
 namespace {
 
@@ -161,9 +162,12 @@ class Strategy : public Corvane::ZR_QuantSpi {
     order.nTradeType = tradeType;
     order.nOrderPrice = price;
     order.nOrderVol = volume;
-    if (api_->reqOrderInsert(&order) == 0) {
+    const int result = api_->reqOrderInsert(&order);
+    if (result == 0) {
       stock.pending = true;
       ++orders_;
+    } else if (result == -1) {
+      std::printf("%s\n", veltrane::LastRiskRefusal().c_str());
     }
   }
 
@@ -186,6 +190,21 @@ int main(int argc, char** argv) {
     std::snprintf(user, sizeof user, "%s", argv[1]);
     std::snprintf(password, sizeof password, "%s", argv[2]);
   }
+  // Hard limits checked before an order reaches the broker: far above what
+  // this strategy means to do, so only a bug meets them.
+  veltrane::RiskLimits limits;
+  limits.max_orders_per_second = 20;
+  limits.max_orders_per_day = 2000;
+  limits.max_cancels_per_day = 2000;
+  limits.max_order_quantity = 2000;
+  limits.max_order_value = 200000;  // yuan
+  limits.max_working_orders = 6;
+  limits.max_working_orders_per_code = 2;
+  limits.price_band = 0.02;  // 2% from the last traded price
+  limits.refuse_self_cross = true;
+  limits.max_position_per_code = 3000;
+  veltrane::SetRiskLimits(limits);
+
   Strategy strategy;
   Corvane::ZR_QuantApi* api = Corvane::ZR_QuantApi::createApi(
       &strategy, false, Corvane::ZR_QuantTdApp_Default, Corvane::ZR_QuantMdApp_Level2);

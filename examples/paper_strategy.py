@@ -36,6 +36,22 @@ PARAMS = {"fast": 0.3, "slow": 0.05, "band": 0.0005, "lot": 1000}
 CODES = ["600000.SH", "000001.SZ", "601318.SH"]
 FINISHED = (6, -8, -9)  # filled, rejected, cancelled or expired
 
+# Hard limits that veltrane checks before an order reaches the broker: far
+# above what this strategy means to do (one order of at most 1000 shares per
+# stock at a time, a few orders a day), so only a bug meets them.
+RISK_LIMITS = {
+    "max_orders_per_second": 20,
+    "max_orders_per_day": 2000,
+    "max_cancels_per_day": 2000,
+    "max_order_quantity": 2000,
+    "max_order_value": 200000,  # yuan
+    "max_working_orders": 6,
+    "max_working_orders_per_code": 2,
+    "price_band": 0.02,  # 2% from the last traded price
+    "refuse_self_cross": True,
+    "max_position_per_code": 3000,
+}
+
 
 class Stock:
     def __init__(self):
@@ -60,6 +76,7 @@ class Strategy(Ombrel.QuantCallBack):
 
     def __init__(self):
         Ombrel.QuantCallBack.__init__(self)
+        Ombrel.SetRiskLimits(RISK_LIMITS)
         self.fast, self.slow, self.band = PARAMS["fast"], PARAMS["slow"], PARAMS["band"]
         self.lot = PARAMS["lot"]
         self.stocks = {code: Stock() for code in CODES}
@@ -112,6 +129,8 @@ class Strategy(Ombrel.QuantCallBack):
         if result == 0:
             stock.pending = True
             self.orders += 1
+        elif result == -1:
+            print(Ombrel.RiskStatus()["last_refusal"])
 
     def RtnOrderMatchNotice(self):
         match = self.rspdict

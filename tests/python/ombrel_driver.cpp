@@ -18,6 +18,7 @@
 #include "fake_gateways.h"
 #include "python_threads.h"
 #include "quote_messages.h"
+#include "risk_checks.h"
 
 namespace {
 
@@ -305,6 +306,9 @@ BOOST_PYTHON_MODULE(ombrel_driver) {
   py::def("event_methods", &EventMethods);
   py::def("calls", &Calls);
   py::def("reset", &fake::Reset);
+  // Limits off, trading on, and the risk checks' orders, positions and
+  // counters forgotten.
+  py::def("reset_risk", +[] { veltrane::ResetRiskForTesting(nullptr); });
   py::def("set_result", &SetResult);
   py::def("itg_login", &ItgLogin);
   py::def("itg_insert", &ItgInsert);
