@@ -6,6 +6,8 @@ then ZR_QuantApi_Python36.Init() and api.Login(user, password). Requests are
 the static functions of PyQuantApi; they return the library's result at once
 (-1 when refused before reaching a gateway) and their answers arrive later on
 the callback object. Prices are integers in 1/10000 of a currency unit.
+SetRiskLimits, RiskStatus and SetTradingEnabled set and show the pre-trade
+limits that orders are checked against before they reach the gateway.
 """
 
 from typing import Any, Dict, List

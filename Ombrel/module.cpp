@@ -83,7 +83,8 @@ const char kModuleDoc[] =
     "    Ombrel.PyQuantApi.ReqSubQuote(1, ['market', 'transaction'], [], ['600000.SH'], '', '')\n\n"
     "Requests return the library's result at once; answers and market data arrive later\n"
     "on the callback object, on a dispatcher thread of the module, one event at a time.\n"
-    "Prices are integers in 1/10000 of a currency unit.";
+    "Prices are integers in 1/10000 of a currency unit. SetRiskLimits, RiskStatus and\n"
+    "SetTradingEnabled set and show the pre-trade limits that orders are checked against.";
 
 const char kApiDoc[] =
     "The API object. Get it from ZR_QuantApi_Python36.ZR_QuantApi(); the static request\n"

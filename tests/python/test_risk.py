@@ -75,7 +75,7 @@ LIMITS = [
      "max_orders_per_day", "refused by max_orders_per_day (2): 2 orders sent today"),
     ("working per code", {"max_working_orders_per_code": 1}, [order(code="000001")], order(),
      order(), "max_working_orders_per_code",
-     "refused by max_working_orders_per_code (1): 1 orders working in 600000"),
+     "refused by max_working_orders_per_code (1): 1 order working in 600000"),
     ("self-cross", {"refuse_self_cross": True}, [order(trade_type=2, price=101000)],
      order(price=100900), order(price=101000), "refuse_self_cross",
      "refused by refuse_self_cross (true): a buy of 600000 at 10.1000 would trade with this "
@@ -107,7 +107,7 @@ def test_cancels_stop_only_at_their_daily_limit(risk):
     assert sent("LibITG_ReqCancelOrder") == 1
     status = Ombrel.RiskStatus()
     assert (status["cancels_today"], status["refused"]["max_cancels_per_day"]) == (1, 1)
-    assert status["last_refusal"] == "refused by max_cancels_per_day (1): 1 cancels sent today"
+    assert status["last_refusal"] == "refused by max_cancels_per_day (1): 1 cancel sent today"
 
 
 def test_the_kill_switch(risk):

@@ -136,6 +136,11 @@ std::string Fixed(__int128 amount) {
   return digits + at;
 }
 
+// "1 order", "2 orders".
+std::string Counted(int64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string LimitText(int64_t limit) { return std::to_string(limit); }
 std::string LimitText(double limit) { return Format("%g", limit); }
 std::string LimitText(bool limit) { return limit ? "true" : "false"; }
@@ -157,12 +162,13 @@ std::optional<Refusal> CheckOrder(const RiskState& state, const OrderIntent& ord
   const char* code = order.code.c_str();
   if (limits.max_orders_per_second > 0 &&
       static_cast<int64_t>(state.sentTimes.size()) >= limits.max_orders_per_second) {
-    return Refused(RiskRule::kOrdersPerSecond, LimitText(limits.max_orders_per_second),
-                   Format("%zu orders in the last second", state.sentTimes.size()));
+    return Refused(
+        RiskRule::kOrdersPerSecond, LimitText(limits.max_orders_per_second),
+        Counted(static_cast<int64_t>(state.sentTimes.size()), "order") + " in the last second");
   }
   if (limits.max_orders_per_day > 0 && state.ordersToday >= limits.max_orders_per_day) {
     return Refused(RiskRule::kOrdersPerDay, LimitText(limits.max_orders_per_day),
-                   Format("%" PRId64 " orders sent today", state.ordersToday));
+                   Counted(state.ordersToday, "order") + " sent today");
   }
   if (limits.max_order_quantity > 0 && order.quantity > limits.max_order_quantity) {
     return Refused(RiskRule::kOrderQuantity, LimitText(limits.max_order_quantity),
@@ -192,13 +198,14 @@ std::optional<Refusal> CheckOrder(const RiskState& state, const OrderIntent& ord
   if (limits.max_working_orders > 0 &&
       static_cast<int64_t>(state.orders.Count()) >= limits.max_working_orders) {
     return Refused(RiskRule::kWorkingOrders, LimitText(limits.max_working_orders),
-                   Format("%zu orders working", state.orders.Count()));
+                   Counted(static_cast<int64_t>(state.orders.Count()), "order") + " working");
   }
   if (limits.max_working_orders_per_code > 0 &&
       static_cast<int64_t>(state.orders.CountIn(order.code)) >=
           limits.max_working_orders_per_code) {
     return Refused(RiskRule::kWorkingOrdersPerCode, LimitText(limits.max_working_orders_per_code),
-                   Format("%zu orders working in %s", state.orders.CountIn(order.code), code));
+                   Counted(static_cast<int64_t>(state.orders.CountIn(order.code)), "order") +
+                       " working in " + order.code);
   }
   if (limits.refuse_self_cross) {
     if (const WorkingOrders::Order* other =
@@ -359,7 +366,7 @@ bool AdmitCancel() {
   const int64_t limit = state.limits.max_cancels_per_day;
   if (limit > 0 && state.cancelsToday >= limit) {
     state.Refuse(Refused(RiskRule::kCancelsPerDay, LimitText(limit),
-                         Format("%" PRId64 " cancels sent today", state.cancelsToday)));
+                         Counted(state.cancelsToday, "cancel") + " sent today"));
     return false;
   }
   ++state.cancelsToday;
