@@ -55,10 +55,7 @@ void Init() { Corvane::ZR_QuantApi::Init(); }
 // returns a new "PyQuantApi" that owns the API object.
 py::object CreateApi(py::object callback, bool flag, const std::string&, const std::string&) {
   py::extract<QuantCallBack&> native(callback);
-  if (!native.check()) {
-    PyErr_SetString(PyExc_RuntimeError, "get API fetch callback object error");
-    py::throw_error_already_set();
-  }
+  if (!native.check()) Raise(PyExc_RuntimeError, "get API fetch callback object error");
   DeliverTo(callback.ptr(), &native());
   TraderApiGo* api = dynamic_cast<TraderApiGo*>(Corvane::ZR_QuantApi::createApi(
       &g_spi(), flag, Corvane::ZR_QuantTdApp_Default, Corvane::ZR_QuantMdApp_Level2));
@@ -158,10 +155,7 @@ void RegisterApiClasses() {
 }
 
 void SetQueueLimit(long long limit) {
-  if (limit < 0) {
-    PyErr_SetString(PyExc_ValueError, "the event queue's limit must be 0 or more");
-    boost::python::throw_error_already_set();
-  }
+  if (limit < 0) Raise(PyExc_ValueError, "the event queue's limit must be 0 or more");
   SetEventQueueLimit(static_cast<size_t>(limit));
 }
 

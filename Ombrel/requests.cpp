@@ -16,12 +16,6 @@ namespace py = boost::python;
 TraderApiGo* g_api = nullptr;
 PyObject* g_apiOwner = nullptr;  // weak reference to the object that owns g_api
 
-[[noreturn]] void Raise(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
-  py::throw_error_already_set();
-  std::abort();  // throw_error_already_set never returns
-}
-
 TraderApiGo& CurrentApi() {
   if (g_api == nullptr) {
     Raise(PyExc_RuntimeError,
@@ -92,6 +86,12 @@ Record QueryRecord(const py::dict& request) {
 }
 
 }  // namespace
+
+[[noreturn]] void Raise(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  py::throw_error_already_set();
+  std::abort();  // throw_error_already_set never returns
+}
 
 void SetCurrentApi(TraderApiGo* api, PyObject* owner) {
   PyObject* watch = PyWeakref_NewRef(owner, nullptr);

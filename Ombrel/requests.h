@@ -25,6 +25,10 @@ namespace ombrel {
 // raise instead of touching the freed API object.
 void SetCurrentApi(TraderApiGo* api, PyObject* owner);
 
+// Raises the Python exception `type` with `message` (through the binding's
+// error_already_set, so the module's function returns it to Python).
+[[noreturn]] void Raise(PyObject* type, const std::string& message);
+
 // Dictionary readers. The key is looked up with the dictionary's own lookup.
 // A value they cannot read raises, so that no request goes out that the
 // script did not mean.

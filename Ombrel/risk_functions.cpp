@@ -5,10 +5,11 @@
 #include "risk_functions.h"
 
 #include <boost/python.hpp>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <variant>
 
+#include "requests.h"
 #include "veltrane_risk.h"
 
 namespace ombrel {
@@ -29,12 +30,6 @@ const LimitKey kLimitKeys[] = {
     VELTRANE_RISK_LIMIT_MAP(OMBREL_LIMIT_KEY)
 #undef OMBREL_LIMIT_KEY
 };
-
-[[noreturn]] void Raise(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
-  py::throw_error_already_set();
-  std::abort();  // throw_error_already_set never returns
-}
 
 std::string KnownKeys() {
   std::string keys;
@@ -86,7 +81,7 @@ void SetRiskLimits(const py::dict& given) {
     if (name == nullptr) py::throw_error_already_set();
     const LimitKey* limit = nullptr;
     for (const LimitKey& known : kLimitKeys) {
-      if (std::string(known.key) == name) limit = &known;
+      if (std::strcmp(known.key, name) == 0) limit = &known;
     }
     if (limit == nullptr) {
       Raise(PyExc_ValueError,

@@ -5,15 +5,13 @@
 // noted for the risk checks). Run with scripts/bench.
 
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "ZR_QuantApi.h"
-#include "libquote.h"
 #include "median_reporter.h"
+#include "null_gateways.h"
 #include "quote_messages.h"
 #include "veltrane_risk.h"
 
@@ -31,17 +29,6 @@ class EmptySpi : public Corvane::ZR_QuantSpi {
   }
 };
 
-// The table veltrane registered with the do-nothing libquote.so.
-QuoteCallbacks RegisteredCallbacks() {
-  using Getter = const QuoteCallbacks* (*)();
-  auto getter = reinterpret_cast<Getter>(dlsym(RTLD_DEFAULT, "NullQuote_RegisteredCallbacks"));
-  if (getter == nullptr) {
-    std::fprintf(stderr, "libquote.so is not the benchmarks' do-nothing library\n");
-    std::abort();
-  }
-  return *getter();
-}
-
 template <class Message>
 void BareParse(benchmark::State& state, const std::string& payload) {
   for (auto _ : state) {
@@ -58,7 +45,7 @@ void Translate(benchmark::State& state, const char* typeName, const std::string&
   EmptySpi spi;
   Corvane::ZR_QuantApi* api = Corvane::ZR_QuantApi::createApi(
       &spi, false, Corvane::ZR_QuantTdApp_Default, Corvane::ZR_QuantMdApp_Level2);
-  const QuoteCallbacks quote = RegisteredCallbacks();
+  const QuoteCallbacks& quote = NullQuoteCallbacks();
   const int32_t length = static_cast<int32_t>(payload.size());
   for (auto _ : state) quote.onData(1, 0, 0, typeName, payload.data(), length);
   Corvane::ZR_QuantApi::deleteApi(api);

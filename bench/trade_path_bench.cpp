@@ -21,9 +21,8 @@
 #include <vector>
 
 #include "ZR_QuantApi.h"
-#include "libitg.h"
-#include "libquote.h"
 #include "median_reporter.h"
+#include "null_gateways.h"
 #include "quote_messages.h"
 #include "veltrane_risk.h"
 
@@ -118,17 +117,6 @@ class IdleSpi : public Corvane::ZR_QuantSpi {
   void OnDisconnect(int) override {}
 };
 
-template <class Table>
-const Table& Registered(const char* getterName) {
-  using Getter = const Table* (*)();
-  auto getter = reinterpret_cast<Getter>(dlsym(RTLD_DEFAULT, getterName));
-  if (getter == nullptr) {
-    std::fprintf(stderr, "the gateways are not the benchmarks' do-nothing libraries\n");
-    std::abort();
-  }
-  return *getter();
-}
-
 constexpr int kCodes = 10;
 constexpr int kBatch = 100;
 
@@ -158,8 +146,8 @@ void OrderInsert(benchmark::State& state) {
       &spi, false, Corvane::ZR_QuantTdApp_Default, Corvane::ZR_QuantMdApp_Level2);
   const bool limited = state.range(0) != 0;
   veltrane::SetRiskLimits(limited ? EveryLimit() : veltrane::RiskLimits{});
-  const ItgCallbacks& itg = Registered<ItgCallbacks>("NullItg_RegisteredCallbacks");
-  const QuoteCallbacks& quote = Registered<QuoteCallbacks>("NullQuote_RegisteredCallbacks");
+  const ItgCallbacks& itg = NullItgCallbacks();
+  const QuoteCallbacks& quote = NullQuoteCallbacks();
   std::vector<Corvane::TD_ReqOrderInsert> requests(kBatch);
   for (int i = 0; i < kBatch; ++i) {
     Corvane::TD_ReqOrderInsert& request = requests[i];

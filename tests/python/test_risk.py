@@ -120,6 +120,8 @@ def test_the_kill_switch(risk):
     Ombrel.SetTradingEnabled(True)
     assert P.OrderInsert(order()) == 0
     assert sent() == 1
+    with pytest.raises(TypeError):
+        Ombrel.SetTradingEnabled("no")
 
 
 def test_trade_events_end_working_orders(risk):
@@ -160,8 +162,6 @@ def test_bad_limits_raise_naming_the_key_and_change_nothing(risk, limits, error,
     with pytest.raises(error, match=re.escape(message)):
         Ombrel.SetRiskLimits(limits)
     assert Ombrel.RiskStatus()["limits"]["max_order_quantity"] == 7
-    with pytest.raises(TypeError):
-        Ombrel.SetTradingEnabled("no")
 
 
 def test_the_functions_are_documented_in_the_module_and_its_stubs():
