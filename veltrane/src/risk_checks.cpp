@@ -70,8 +70,8 @@ struct Refusal {
   std::string detail;
 };
 
+// Everything the checks hold, guarded by RiskLock().
 struct RiskState {
-  std::mutex lock;
   RiskLimits limits;
   bool anyLimit = false;
   int64_t bandMillionths = 0;
@@ -108,6 +108,11 @@ struct RiskState {
 RiskState& State() {
   static RiskState* state = new RiskState;
   return *state;
+}
+
+std::mutex& RiskLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
 }
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -252,7 +257,7 @@ template <class Update>
 void Note(Update&& update) noexcept {
   try {
     RiskState& state = State();
-    std::lock_guard<std::mutex> hold(state.lock);
+    std::lock_guard<std::mutex> hold(RiskLock());
     update(state.orders);
   } catch (...) {
     // Out of memory on the gateway's thread: this one event goes untracked.
@@ -286,7 +291,7 @@ bool SetRiskLimits(const RiskLimits& limits, std::string* why) {
           ? std::max<int64_t>(1, std::llround(std::min(limits.price_band, 1e12) * kBandScale))
           : 0;
   RiskState& state = State();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(RiskLock());
   FollowLastPrices(band > 0);
   state.limits = limits;
   state.anyLimit = AnyLimit(limits);
@@ -296,14 +301,14 @@ bool SetRiskLimits(const RiskLimits& limits, std::string* why) {
 
 RiskLimits CurrentRiskLimits() {
   RiskState& state = State();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(RiskLock());
   return state.limits;
 }
 
 RiskCounters CurrentRiskCounters() {
   const RiskTime now = Now();
   RiskState& state = State();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(RiskLock());
   state.Catchup(now);
   RiskCounters counters;
   counters.trading_day = state.day;
@@ -322,7 +327,7 @@ void SetTradingEnabled(bool enabled) noexcept {
 
 std::string LastRiskRefusal() {
   RiskState& state = State();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(RiskLock());
   return state.lastRefusal;
 }
 
@@ -330,7 +335,7 @@ uint64_t AdmitOrder(const std::string& code, bool buy, int64_t price, int64_t qu
                     int32_t reqId) {
   const RiskTime now = Now();
   RiskState& state = State();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(RiskLock());
   state.Catchup(now);
   if (!g_tradingEnabled.load(std::memory_order_relaxed)) {
     state.Refuse(
@@ -361,7 +366,7 @@ void OrderHandedOver(uint64_t ticket, int32_t result) noexcept {
 bool AdmitCancel() {
   const RiskTime now = Now();
   RiskState& state = State();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(RiskLock());
   state.Catchup(now);
   const int64_t limit = state.limits.max_cancels_per_day;
   if (limit > 0 && state.cancelsToday >= limit) {
@@ -404,17 +409,9 @@ void ResetRiskForTesting(RiskClock clock) {
   g_clock.store(clock, std::memory_order_release);
   g_tradingEnabled.store(true, std::memory_order_relaxed);
   RiskState& state = State();
-  std::lock_guard<std::mutex> hold(state.lock);
+  std::lock_guard<std::mutex> hold(RiskLock());
   FollowLastPrices(false);
-  state.limits = RiskLimits{};
-  state.anyLimit = false;
-  state.bandMillionths = 0;
-  state.day = 0;
-  state.ordersToday = state.cancelsToday = 0;
-  state.sentTimes.clear();
-  std::fill(std::begin(state.refused), std::end(state.refused), 0);
-  state.lastRefusal.clear();
-  state.orders = WorkingOrders{};
+  state = RiskState{};
 }
 
 }  // namespace veltrane
