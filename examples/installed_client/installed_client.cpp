@@ -1,16 +1,12 @@
-// installed_client: a client of an installed veltrane. It prints the version
-// and which libitg.so / libquote.so it runs against (the stand-ins installed
-// with veltrane, unless the vendor's come first on LD_LIBRARY_PATH or in the
-// loader's cache), then sends an order larger than its own risk limit, which
-// veltrane refuses before any gateway call: no login or exchange needed.
+// installed_client: a client of an installed veltrane. It prints the version,
+// then sends an order larger than its own risk limit, which veltrane refuses
+// before any gateway call: no login or exchange needed. (hello_client, beside
+// this folder, shows which libitg.so / libquote.so a client runs against.)
 
 #include <veltrane/ZR_QuantApi.h>
 #include <veltrane/veltrane_risk.h>
 
-#include <link.h>
-
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -21,16 +17,6 @@ class QuietSpi : public Corvane::ZR_QuantSpi {
   void OnDisconnect(int) override {}
 };
 
-// Prints the path of every loaded outside library.
-int PrintGateway(dl_phdr_info* info, size_t, void*) {
-  const char* slash = std::strrchr(info->dlpi_name, '/');
-  const char* name = slash != nullptr ? slash + 1 : info->dlpi_name;
-  if (std::strcmp(name, "libitg.so") == 0 || std::strcmp(name, "libquote.so") == 0) {
-    std::printf("gateway library: %s\n", info->dlpi_name);
-  }
-  return 0;
-}
-
 }  // namespace
 
 int main() {
@@ -38,7 +24,6 @@ int main() {
   Corvane::ZR_QuantApi* api = Corvane::ZR_QuantApi::createApi(
       &spi, false, Corvane::ZR_QuantTdApp_Default, Corvane::ZR_QuantMdApp_Level2);
   std::printf("%s\n", Corvane::ZR_QuantApi::getVersion());
-  dl_iterate_phdr(PrintGateway, nullptr);
 
   veltrane::RiskLimits limits;
   limits.max_order_quantity = 1000;
