@@ -195,7 +195,7 @@ SimulatedExchange& SharedExchange() {
   static SimulatedExchange* exchange = [] {
     ExchangeSettings settings;
     std::string error;
-    if (!LoadExchangeSettings(FromEnvironment, settings, error)) {
+    if (!LoadExchangeSettings(EnvironmentSettings(), settings, error)) {
       std::fprintf(stderr, "simulated exchange: every login will be refused:\n%s", error.c_str());
     }
     auto* made = new SimulatedExchange(std::move(settings), std::move(error));

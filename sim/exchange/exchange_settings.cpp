@@ -1,52 +1,29 @@
-// Reading the exchange's settings from the environment and a config file.
+// Reading the exchange's settings from the environment and a settings file,
+// through one table with a row per setting.
 
 #include "exchange_settings.h"
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <map>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "regular_file.h"
 
+extern char** environ;
+
 namespace sim {
 namespace {
 
+constexpr const char* kPrefix = "VELTRANE_SIM_";
 constexpr const char* kConfig = "VELTRANE_SIM_CONFIG";
 // Far more than any list of these settings; a file beyond it is not one.
 constexpr size_t kLargestConfig = 1 << 20;
-constexpr const char* kNames[] = {"VELTRANE_SIM_TAPE",
-                                  "VELTRANE_SIM_SEED",
-                                  "VELTRANE_SIM_INSTRUMENTS",
-                                  "VELTRANE_SIM_SESSIONS",
-                                  "VELTRANE_SIM_SNAPSHOT_MS",
-                                  "VELTRANE_SIM_TRADE_RATE",
-                                  "VELTRANE_SIM_SPEED",
-                                  "VELTRANE_SIM_USER",
-                                  "VELTRANE_SIM_PASSWORD",
-                                  "VELTRANE_SIM_CAPITAL",
-                                  "VELTRANE_SIM_ORDER_CODES",
-                                  "VELTRANE_SIM_COMMISSION_BP",
-                                  "VELTRANE_SIM_STAMP_DUTY_BP",
-                                  "VELTRANE_SIM_FEED_LATENCY_MS",
-                                  "VELTRANE_SIM_ORDER_LATENCY_MS",
-                                  "VELTRANE_SIM_REPORT_LATENCY_MS",
-                                  "VELTRANE_SIM_MIN_COMMISSION",
-                                  "VELTRANE_SIM_TRANSFER_FEE_BP",
-                                  "VELTRANE_SIM_POSITIONS",
-                                  "VELTRANE_SIM_ACCOUNT_REPORT",
-                                  "VELTRANE_SIM_ACCOUNT_START",
-                                  "VELTRANE_SIM_SUSPENDED",
-                                  "VELTRANE_SIM_BOARD_RULES",
-                                  "VELTRANE_SIM_AUCTIONS",
-                                  "VELTRANE_SIM_QUEUE_MODEL",
-                                  "VELTRANE_SIM_UPSTREAM",
-                                  "VELTRANE_SIM_RECORD",
-                                  "VELTRANE_SIM_DAY_END_FD"};
 // An account report of a day of many thousands of orders is still far below.
 constexpr size_t kLargestAccountStart = 256 << 20;
 constexpr int64_t kLargestCapital = 10000000000000;  // cents
@@ -56,37 +33,6 @@ std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-bool IsKnown(const std::string& name) {
-  for (const char* known : kNames) {
-    if (name == known) return true;
-  }
-  return false;
-}
-
-bool ReadConfigFile(const std::string& path, std::map<std::string, std::string>& values,
-                    std::string& error) {
-  std::string content;
-  std::string why;
-  if (!ReadRegularFile(path, kLargestConfig, content, why)) {
-    error += why + "\n";
-    return false;
-  }
-  std::istringstream in(content);
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    line = Trim(line.substr(0, line.find('#')));
-    if (line.empty()) continue;
-    size_t equals = line.find('=');
-    std::string name = Trim(line.substr(0, equals));
-    if (equals == std::string::npos || !IsKnown(name)) {
-      error += path + ":" + std::to_string(number) + ": not a NAME=value line with a known name\n";
-      continue;
-    }
-    values[name] = Trim(line.substr(equals + 1));
-  }
-  return true;
 }
 
 bool ParseNumber(const std::string& text, double low, double high, double& out) {
@@ -310,178 +256,354 @@ bool ParseBoardRules(const std::string& text, RuleBook& rules, std::string& why)
   return true;
 }
 
-template <class Given, class Complain>
-void LoadVenueSettings(const Given& given, const Complain& complain, VenueSettings& venue) {
-  std::string value;
-  given("VELTRANE_SIM_USER", venue.user);
-  given("VELTRANE_SIM_PASSWORD", venue.password);
-  if (given("VELTRANE_SIM_CAPITAL", value) &&
-      (!ParseCents(value, venue.capital) || venue.capital > kLargestCapital)) {
-    complain("VELTRANE_SIM_CAPITAL", value,
-             "expected yuan with at most two decimals, from 0 to 100000000000");
+// What a parser reads: the value, everything given beside it (a few settings
+// rule others out), and the settings it fills in.
+struct Reading {
+  const std::string& value;
+  const SettingValues& given;
+  ExchangeSettings& settings;
+};
+// False with what was expected in `why`.
+using Parser = bool (*)(const Reading& reading, std::string& why);
+
+struct Row {
+  SettingRow doc;
+  Parser parse;
+};
+
+bool Given(const SettingValues& given, const char* name) { return given.count(name) != 0; }
+
+// A whole number of milliseconds from `low` to `high`.
+bool ParseMilliseconds(const std::string& text, int64_t low, int64_t high, int64_t& out) {
+  double number = 0;
+  if (!ParseNumber(text, static_cast<double>(low), static_cast<double>(high), number) ||
+      number != std::floor(number)) {
+    return false;
   }
-  if (given("VELTRANE_SIM_POSITIONS", value)) {
-    std::string why;
-    if (!ParsePositions(value, venue.positions, why)) {
-      complain("VELTRANE_SIM_POSITIONS", value, why.c_str());
+  out = static_cast<int64_t>(number);
+  return true;
+}
+
+bool ParseLatency(const std::string& text, int64_t& out, std::string& why) {
+  why = "expected whole milliseconds, 0 to 60000";
+  return ParseMilliseconds(text, 0, 60000, out);
+}
+
+bool ParseRate(const std::string& text, int64_t& ppm, std::string& why) {
+  why = "expected basis points with at most two decimals, up to 10000";
+  return ParseBasisPoints(text, ppm);
+}
+
+// The rows, in the order they are read.
+const Row kRows[] = {
+    {{kConfig, "file", "a regular file of at most 1 MiB", "none",
+      "a file of `NAME=value` lines of the settings below (`#` starts a comment; the "
+      "environment wins)"},
+     // Read before every other row.
+     [](const Reading&, std::string&) { return true; }},
+    {{"VELTRANE_SIM_TAPE", "file", "a tape", "none (generate)",
+      "replay this tape instead of generating"},
+     [](const Reading& r, std::string&) {
+       r.settings.source.tapePath = r.value;
+       return true;
+     }},
+    {{"VELTRANE_SIM_UPSTREAM", "file",
+      "the vendor's library, a regular file other than the quote stand-in", "none",
+      "the vendor's `libquote.so`: pass its live feed through and trade the venue against it "
+      "(\"Live data\")"},
+     [](const Reading& r, std::string& why) {
+       r.settings.source.upstreamPath = r.value;
+       why = "the market comes from the vendor's feed or from VELTRANE_SIM_TAPE, not both";
+       return r.value.empty() || !Given(r.given, "VELTRANE_SIM_TAPE") ||
+              r.given.at("VELTRANE_SIM_TAPE").empty();
+     }},
+    {{"VELTRANE_SIM_RECORD", "file", "a tape other than the one replayed", "none",
+      "append every market message to this tape (\"Live data\")"},
+     [](const Reading& r, std::string& why) {
+       r.settings.recordPath = r.value;
+       why = "the tape being replayed";
+       return r.value.empty() || !Given(r.given, "VELTRANE_SIM_TAPE") ||
+              r.given.at("VELTRANE_SIM_TAPE") != r.value;
+     }},
+    {{"VELTRANE_SIM_DAY_END_FD", "descriptor", "a file descriptor open for writing", "none",
+      "gets one byte when the day is over and everything owed to the client has reached it "
+      "(\"Backtests\")"},
+     [](const Reading& r, std::string& why) {
+       why = "expected a file descriptor open for writing in this process";
+       double fd = -1;
+       if (!ParseNumber(r.value, 0, 1 << 30, fd) || fd != std::floor(fd)) return false;
+       const int flags = ::fcntl(static_cast<int>(fd), F_GETFL);
+       if (flags == -1 || (flags & O_ACCMODE) == O_RDONLY) return false;
+       r.settings.dayEndFd = static_cast<int>(fd);
+       return true;
+     }},
+    {{"VELTRANE_SIM_SPEED", "speed", "`max`, or a factor from 0.001 to 1000000", "`1`",
+      "`max` (as fast as it goes) or a factor of real time, `60` = a minute a second"},
+     [](const Reading& r, std::string& why) {
+       why = "expected \"max\" or a factor from 0.001 to 1000000";
+       if (r.value == "max") {
+         r.settings.speed = 0;
+         return true;
+       }
+       return ParseNumber(r.value, 1e-3, 1e6, r.settings.speed);
+     }},
+    {{"VELTRANE_SIM_SEED", "integer", "0 to 18446744073709551615", "`1`",
+      "the generator's seed"},
+     [](const Reading& r, std::string& why) {
+       why = "expected an unsigned 64-bit decimal number";
+       return ParseSeed(r.value, r.settings.source.market.seed);
+     }},
+    {{"VELTRANE_SIM_INSTRUMENTS", "list", "`CODE[.SH|.SZ][:PREVIOUS_CLOSE][:ST][:NEW],...`",
+      "the six stocks",
+      "the market's codes; without a suffix 5, 6 and 9 codes are Shanghai's; without a price "
+      "one is drawn from the seed; `ST` marks a share under risk warning, `NEW` a new listing "
+      "(no price limit)"},
+     [](const Reading& r, std::string& why) {
+       return ParseInstruments(r.value, r.settings.source.market.seed,
+                               r.settings.source.market.instruments, why);
+     }},
+    {{"VELTRANE_SIM_SUSPENDED", "list", "`CODE[@HHMM],...`", "none",
+      "no trades for the code all day, or from then (\"The exchanges' rules\")"},
+     [](const Reading& r, std::string& why) {
+       why = "expected CODE[@HHMM] entries separated by commas";
+       return ParseSuspensions(r.value, r.settings.source.market.suspensions);
+     }},
+    {{"VELTRANE_SIM_BOARD_RULES", "list", "`BOARD.FIELD=N,...`", "the exchanges'",
+      "figures of the boards' rules (\"The exchanges' rules\")"},
+     [](const Reading& r, std::string& why) {
+       return ParseBoardRules(r.value, r.settings.source.market.rules, why);
+     }},
+    {{"VELTRANE_SIM_SESSIONS", "list", "`HHMM[SS]-HHMM[SS],...`, ascending",
+      "`0930-1130,1300-1500`", "the sessions of continuous trading"},
+     [](const Reading& r, std::string& why) {
+       why = "expected ascending HHMM[SS]-HHMM[SS] ranges separated by commas";
+       return ParseSessions(r.value, r.settings.source.market.sessions);
+     }},
+    {{"VELTRANE_SIM_AUCTIONS", "choice", "`on`, `off`", "`on`",
+      "`on`: an opening call auction before the first session and a closing one ending the "
+      "last; `off`: none"},
+     [](const Reading& r, std::string& why) {
+       why = "expected \"on\" or \"off\"";
+       r.settings.source.market.auctions = r.value == "on";
+       return r.value == "on" || r.value == "off";
+     }},
+    {{"VELTRANE_SIM_SNAPSHOT_MS", "milliseconds", "100 to 60000", "`3000`",
+      "the generated market's snapshot interval"},
+     [](const Reading& r, std::string& why) {
+       why = "expected whole milliseconds, 100 to 60000";
+       return ParseMilliseconds(r.value, 100, 60000, r.settings.source.market.snapshotIntervalMs);
+     }},
+    {{"VELTRANE_SIM_TRADE_RATE", "number", "0 to 1000", "`4`",
+      "the generated market's mean trades per instrument and interval"},
+     [](const Reading& r, std::string& why) {
+       why = "expected a number from 0 to 1000";
+       return ParseNumber(r.value, 0, 1000, r.settings.source.market.tradesPerInterval);
+     }},
+    {{"VELTRANE_SIM_FEED_LATENCY_MS", "milliseconds", "0 to 60000", "`30`",
+      "a message stamped t reaches the client at t + this (\"Exchange time\")"},
+     [](const Reading& r, std::string& why) {
+       return ParseLatency(r.value, r.settings.latency.feedMs, why);
+     }},
+    {{"VELTRANE_SIM_ORDER_LATENCY_MS", "milliseconds", "0 to 60000", "`20`",
+      "a request reaches the venue this long after the client's clock"},
+     [](const Reading& r, std::string& why) {
+       return ParseLatency(r.value, r.settings.latency.orderMs, why);
+     }},
+    {{"VELTRANE_SIM_REPORT_LATENCY_MS", "milliseconds", "0 to 60000", "`20`",
+      "an answer or report reaches the client this long after the venue made it"},
+     [](const Reading& r, std::string& why) {
+       return ParseLatency(r.value, r.settings.latency.reportMs, why);
+     }},
+    {{"VELTRANE_SIM_USER", "text", "any", "`demo`", "the venue's account"},
+     [](const Reading& r, std::string&) {
+       r.settings.venue.user = r.value;
+       return true;
+     }},
+    {{"VELTRANE_SIM_PASSWORD", "text", "any", "`demo`", "its password"},
+     [](const Reading& r, std::string&) {
+       r.settings.venue.password = r.value;
+       return true;
+     }},
+    {{"VELTRANE_SIM_CAPITAL", "yuan", "0 to 100000000000, two decimals", "`1000000`",
+      "cash at the start"},
+     [](const Reading& r, std::string& why) {
+       why = "expected yuan with at most two decimals, from 0 to 100000000000";
+       return ParseCents(r.value, r.settings.venue.capital) &&
+              r.settings.venue.capital <= kLargestCapital;
+     }},
+    {{"VELTRANE_SIM_POSITIONS", "list", "`CODE:QUANTITY[:COST],...`", "none",
+      "shares held at the start, COST in yuan a share (up to four decimals; none: 0)"},
+     [](const Reading& r, std::string& why) {
+       return ParsePositions(r.value, r.settings.venue.positions, why);
+     }},
+    {{"VELTRANE_SIM_ACCOUNT_START", "file",
+      "an account report; not beside `VELTRANE_SIM_CAPITAL` or `VELTRANE_SIM_POSITIONS`", "none",
+      "take the cash and positions from this account report"},
+     [](const Reading& r, std::string& why) {
+       if (Given(r.given, "VELTRANE_SIM_CAPITAL") || Given(r.given, "VELTRANE_SIM_POSITIONS")) {
+         why = "sets cash and positions, so neither VELTRANE_SIM_CAPITAL nor "
+               "VELTRANE_SIM_POSITIONS may be set beside it";
+         return false;
+       }
+       return ReadAccountStart(r.value, r.settings.venue, why);
+     }},
+    {{"VELTRANE_SIM_ACCOUNT_REPORT", "file", "a path", "none",
+      "where the account's state is written at the day's end"},
+     [](const Reading& r, std::string&) {
+       r.settings.venue.reportPath = r.value;
+       return true;
+     }},
+    {{"VELTRANE_SIM_ORDER_CODES", "choice", "`text`, `decimal`", "`text`",
+      "order codes like `S34512345-7` (login result 0) or decimal numbers (1)"},
+     [](const Reading& r, std::string& why) {
+       why = "expected \"text\" or \"decimal\"";
+       r.settings.venue.decimalCodes = r.value == "decimal";
+       return r.value == "text" || r.value == "decimal";
+     }},
+    {{"VELTRANE_SIM_QUEUE_MODEL", "choice", "`risk-averse`, `proportional`", "`risk-averse`",
+      "where cancels at a resting order's price come from (\"How an order fills\")"},
+     [](const Reading& r, std::string& why) {
+       why = std::string("expected one of ") + QueueModelNames();
+       return ParseQueueModel(r.value, r.settings.venue.queueModel);
+     }},
+    {{"VELTRANE_SIM_COMMISSION_BP", "basis points", "0 to 10000, two decimals", "`2.5`",
+      "the broker's commission on both sides"},
+     [](const Reading& r, std::string& why) {
+       return ParseRate(r.value, r.settings.venue.fees.commissionPpm, why);
+     }},
+    {{"VELTRANE_SIM_MIN_COMMISSION", "yuan", "0 to 1000000, two decimals", "`5`",
+      "the least commission of an order that trades"},
+     [](const Reading& r, std::string& why) {
+       why = "expected yuan with at most two decimals, up to 1000000";
+       return ParseCents(r.value, r.settings.venue.fees.minCommission) &&
+              r.settings.venue.fees.minCommission <= 100000000;
+     }},
+    {{"VELTRANE_SIM_STAMP_DUTY_BP", "basis points", "0 to 10000, two decimals", "`5`",
+      "stamp duty on sells (0.05%, the rate since 28 August 2023)"},
+     [](const Reading& r, std::string& why) {
+       return ParseRate(r.value, r.settings.venue.fees.stampDutyPpm, why);
+     }},
+    {{"VELTRANE_SIM_TRANSFER_FEE_BP", "basis points", "0 to 10000, two decimals", "`0.1`",
+      "the transfer fee on both sides (0.001%, since 29 April 2022)"},
+     [](const Reading& r, std::string& why) {
+       return ParseRate(r.value, r.settings.venue.fees.transferPpm, why);
+     }},
+};
+
+const Row* FindRow(const std::string& name) {
+  for (const Row& row : kRows) {
+    if (name == row.doc.name) return &row;
+  }
+  return nullptr;
+}
+
+// Levenshtein's distance between two names.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> previous(b.size() + 1);
+  std::vector<size_t> current(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) previous[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    current[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      current[j] = std::min({previous[j] + 1, current[j - 1] + 1,
+                             previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
     }
+    std::swap(previous, current);
   }
-  if (given("VELTRANE_SIM_ACCOUNT_START", value)) {
-    std::string why;
-    std::string other;
-    if (given("VELTRANE_SIM_CAPITAL", other) || given("VELTRANE_SIM_POSITIONS", other)) {
-      complain("VELTRANE_SIM_ACCOUNT_START", value,
-               "sets cash and positions, so neither VELTRANE_SIM_CAPITAL nor "
-               "VELTRANE_SIM_POSITIONS may be set beside it");
-    } else if (!ReadAccountStart(value, venue, why)) {
-      complain("VELTRANE_SIM_ACCOUNT_START", value, why.c_str());
-    }
+  return previous[b.size()];
+}
+
+std::string Unknown(const std::string& name) {
+  return name + " is not a setting of the simulated exchange; did you mean " +
+         NearestSetting(name) + "?";
+}
+
+// The file's NAME=value lines into `values`, with a line of `error` per bad one.
+void ReadConfigFile(const std::string& path, SettingValues& values, std::string& error) {
+  std::string content;
+  std::string why;
+  if (!ReadRegularFile(path, kLargestConfig, content, why)) {
+    error += why + "\n";
+    return;
   }
-  given("VELTRANE_SIM_ACCOUNT_REPORT", venue.reportPath);
-  if (given("VELTRANE_SIM_QUEUE_MODEL", value) && !ParseQueueModel(value, venue.queueModel)) {
-    std::string expected = std::string("expected one of ") + QueueModelNames();
-    complain("VELTRANE_SIM_QUEUE_MODEL", value, expected.c_str());
-  }
-  if (given("VELTRANE_SIM_ORDER_CODES", value)) {
-    if (value == "text" || value == "decimal") {
-      venue.decimalCodes = value == "decimal";
+  std::istringstream in(content);
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    line = Trim(line.substr(0, line.find('#')));
+    if (line.empty()) continue;
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    size_t equals = line.find('=');
+    std::string name = Trim(line.substr(0, equals));
+    if (equals == std::string::npos) {
+      error += where + "not a NAME=value line\n";
+    } else if (FindRow(name) == nullptr) {
+      error += where + Unknown(name) + "\n";
+    } else if (name == kConfig) {
+      error += where + "a settings file cannot name another\n";
     } else {
-      complain("VELTRANE_SIM_ORDER_CODES", value, "expected \"text\" or \"decimal\"");
+      values[name] = Trim(line.substr(equals + 1));
     }
-  }
-  const std::pair<const char*, int64_t*> rates[] = {
-      {"VELTRANE_SIM_COMMISSION_BP", &venue.fees.commissionPpm},
-      {"VELTRANE_SIM_STAMP_DUTY_BP", &venue.fees.stampDutyPpm},
-      {"VELTRANE_SIM_TRANSFER_FEE_BP", &venue.fees.transferPpm}};
-  for (const auto& [name, ppm] : rates) {
-    if (given(name, value) && !ParseBasisPoints(value, *ppm)) {
-      complain(name, value, "expected basis points with at most two decimals, up to 10000");
-    }
-  }
-  if (given("VELTRANE_SIM_MIN_COMMISSION", value) &&
-      (!ParseCents(value, venue.fees.minCommission) || venue.fees.minCommission > 100000000)) {
-    complain("VELTRANE_SIM_MIN_COMMISSION", value,
-             "expected yuan with at most two decimals, up to 1000000");
   }
 }
 
 }  // namespace
 
-const char* FromEnvironment(const char* name) { return std::getenv(name); }
+const std::vector<SettingRow>& SettingRows() {
+  static const std::vector<SettingRow> rows = [] {
+    std::vector<SettingRow> all;
+    for (const Row& row : kRows) all.push_back(row.doc);
+    return all;
+  }();
+  return rows;
+}
 
-bool LoadExchangeSettings(const SettingLookup& lookup, ExchangeSettings& settings,
+const char* NearestSetting(const std::string& name) {
+  const Row* nearest = &kRows[0];
+  size_t best = EditDistance(name, nearest->doc.name);
+  for (const Row& row : kRows) {
+    const size_t distance = EditDistance(name, row.doc.name);
+    if (distance < best) {
+      best = distance;
+      nearest = &row;
+    }
+  }
+  return nearest->doc.name;
+}
+
+SettingValues EnvironmentSettings() {
+  SettingValues values;
+  const size_t prefix = std::strlen(kPrefix);
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const char* equals = std::strchr(*entry, '=');
+    if (equals == nullptr || std::strncmp(*entry, kPrefix, prefix) != 0) continue;
+    values.emplace(std::string(*entry, static_cast<size_t>(equals - *entry)), equals + 1);
+  }
+  return values;
+}
+
+bool LoadExchangeSettings(const SettingValues& given, ExchangeSettings& settings,
                           std::string& error) {
   error.clear();
-  std::map<std::string, std::string> values;
-  if (const char* path = lookup(kConfig); path != nullptr && *path != '\0') {
-    ReadConfigFile(path, values, error);
+  SettingValues values;
+  if (auto config = given.find(kConfig); config != given.end() && !config->second.empty()) {
+    ReadConfigFile(config->second, values, error);
   }
-  for (const char* name : kNames) {
-    if (const char* value = lookup(name); value != nullptr) values[name] = Trim(value);
+  for (const auto& [name, value] : given) {
+    if (FindRow(name) == nullptr) {
+      error += Unknown(name) + "\n";
+    } else {
+      values[name] = Trim(value);
+    }
   }
-  auto given = [&](const char* name, std::string& value) {
-    auto found = values.find(name);
-    if (found == values.end()) return false;
-    value = found->second;
-    return true;
-  };
-  auto complain = [&](const char* name, const std::string& value, const char* expected) {
-    error += std::string(name) + "='" + value + "': " + expected + "\n";
-  };
-
   settings = ExchangeSettings{};
-  std::string value;
-  given("VELTRANE_SIM_TAPE", settings.source.tapePath);
-  given("VELTRANE_SIM_UPSTREAM", settings.source.upstreamPath);
-  given("VELTRANE_SIM_RECORD", settings.recordPath);
-  if (!settings.source.tapePath.empty() && !settings.source.upstreamPath.empty()) {
-    complain("VELTRANE_SIM_UPSTREAM", settings.source.upstreamPath,
-             "the market comes from the vendor's feed or from VELTRANE_SIM_TAPE, not both");
-  }
-  if (!settings.recordPath.empty() && settings.recordPath == settings.source.tapePath) {
-    complain("VELTRANE_SIM_RECORD", settings.recordPath, "the tape being replayed");
-  }
-  if (given("VELTRANE_SIM_DAY_END_FD", value)) {
-    double fd = -1;
-    const int flags = ParseNumber(value, 0, 1 << 30, fd) && fd == std::floor(fd)
-                          ? ::fcntl(static_cast<int>(fd), F_GETFL)
-                          : -1;
-    if (flags != -1 && (flags & O_ACCMODE) != O_RDONLY) {
-      settings.dayEndFd = static_cast<int>(fd);
-    } else {
-      complain("VELTRANE_SIM_DAY_END_FD", value,
-               "expected a file descriptor open for writing in this process");
-    }
-  }
-  if (given("VELTRANE_SIM_SEED", value) && !ParseSeed(value, settings.source.market.seed)) {
-    complain("VELTRANE_SIM_SEED", value, "expected an unsigned 64-bit decimal number");
-  }
-  if (given("VELTRANE_SIM_INSTRUMENTS", value)) {
+  for (const Row& row : kRows) {
+    auto found = values.find(row.doc.name);
+    if (found == values.end()) continue;
     std::string why;
-    if (!ParseInstruments(value, settings.source.market.seed, settings.source.market.instruments,
-                          why)) {
-      complain("VELTRANE_SIM_INSTRUMENTS", value, why.c_str());
+    if (!row.parse(Reading{found->second, values, settings}, why)) {
+      error += std::string(row.doc.name) + "='" + found->second + "': " + why + "\n";
     }
   }
-  if (given("VELTRANE_SIM_SESSIONS", value) &&
-      !ParseSessions(value, settings.source.market.sessions)) {
-    complain("VELTRANE_SIM_SESSIONS", value,
-             "expected ascending HHMM[SS]-HHMM[SS] ranges separated by commas");
-  }
-  if (given("VELTRANE_SIM_AUCTIONS", value)) {
-    if (value == "on" || value == "off") {
-      settings.source.market.auctions = value == "on";
-    } else {
-      complain("VELTRANE_SIM_AUCTIONS", value, "expected \"on\" or \"off\"");
-    }
-  }
-  if (given("VELTRANE_SIM_SUSPENDED", value) &&
-      !ParseSuspensions(value, settings.source.market.suspensions)) {
-    complain("VELTRANE_SIM_SUSPENDED", value, "expected CODE[@HHMM] entries separated by commas");
-  }
-  if (given("VELTRANE_SIM_BOARD_RULES", value)) {
-    std::string why;
-    if (!ParseBoardRules(value, settings.source.market.rules, why)) {
-      complain("VELTRANE_SIM_BOARD_RULES", value, why.c_str());
-    }
-  }
-  double number = 0;
-  if (given("VELTRANE_SIM_SNAPSHOT_MS", value)) {
-    if (ParseNumber(value, 100, 60000, number) && number == std::floor(number)) {
-      settings.source.market.snapshotIntervalMs = static_cast<int64_t>(number);
-    } else {
-      complain("VELTRANE_SIM_SNAPSHOT_MS", value, "expected whole milliseconds, 100 to 60000");
-    }
-  }
-  if (given("VELTRANE_SIM_TRADE_RATE", value)) {
-    if (ParseNumber(value, 0, 1000, number)) {
-      settings.source.market.tradesPerInterval = number;
-    } else {
-      complain("VELTRANE_SIM_TRADE_RATE", value, "expected a number from 0 to 1000");
-    }
-  }
-  if (given("VELTRANE_SIM_SPEED", value)) {
-    if (value == "max") {
-      settings.speed = 0;
-    } else if (ParseNumber(value, 1e-3, 1e6, number)) {
-      settings.speed = number;
-    } else {
-      complain("VELTRANE_SIM_SPEED", value, "expected \"max\" or a factor from 0.001 to 1000000");
-    }
-  }
-  const std::pair<const char*, int64_t*> latencies[] = {
-      {"VELTRANE_SIM_FEED_LATENCY_MS", &settings.latency.feedMs},
-      {"VELTRANE_SIM_ORDER_LATENCY_MS", &settings.latency.orderMs},
-      {"VELTRANE_SIM_REPORT_LATENCY_MS", &settings.latency.reportMs}};
-  for (const auto& [name, milliseconds] : latencies) {
-    if (!given(name, value)) continue;
-    if (ParseNumber(value, 0, 60000, number) && number == std::floor(number)) {
-      *milliseconds = static_cast<int64_t>(number);
-    } else {
-      complain(name, value, "expected whole milliseconds, 0 to 60000");
-    }
-  }
-  LoadVenueSettings(given, complain, settings.venue);
   return error.empty();
 }
 

@@ -8,6 +8,7 @@
 //   quotetape import DIR FILE [--columns THEIRS=OURS,...]
 //   quotetape slice IN OUT [--from HH:MM[:SS[.mmm]]] [--to ...] [--codes LIST]
 //   quotetape merge OUT IN...
+//   quotetape settings [NAME=VALUE...]
 //
 // generate writes the day the feed would generate with the same settings:
 // the options override the VELTRANE_SIM_* variables, which fill in the rest.
@@ -15,7 +16,8 @@
 // uncross; stats counts the auctions' snapshots and lists each uncross.
 // export writes DIR/snapshots.csv and DIR/trades.csv, import makes a tape of
 // them; slice keeps a time range (both ends included) and a set of codes;
-// merge joins tapes in exchange time.
+// merge joins tapes in exchange time. settings lists the simulated exchange's
+// settings, or checks the ones given as the exchange would read them.
 
 #include <algorithm>
 #include <cstdio>
@@ -46,7 +48,8 @@ constexpr const char* kUsage =
     "       quotetape import DIR FILE [--columns THEIRS=OURS,...]\n"
     "       quotetape slice IN OUT [--from HH:MM[:SS[.mmm]]] [--to HH:MM[:SS[.mmm]]]\n"
     "                              [--codes LIST]\n"
-    "       quotetape merge OUT IN...\n";
+    "       quotetape merge OUT IN...\n"
+    "       quotetape settings [NAME=VALUE...]\n";
 
 // "--seed 7" -> options["--seed"] = "7"; false on an option not in `known`.
 bool ReadOptions(int argc, char** argv, int first, const std::vector<std::string>& known,
@@ -68,17 +71,16 @@ int Generate(const std::string& path, const std::map<std::string, std::string>& 
       {"--snapshot-ms", "VELTRANE_SIM_SNAPSHOT_MS"},
       {"--trade-rate", "VELTRANE_SIM_TRADE_RATE"},
       {"--auctions", "VELTRANE_SIM_AUCTIONS"}};
+  // A tape is made from the generator, whatever the feed would replay.
+  sim::SettingValues values = sim::EnvironmentSettings();
+  values.erase("VELTRANE_SIM_TAPE");
+  for (const auto& [option, variable] : kVariables) {
+    auto given = options.find(option);
+    if (given != options.end()) values[variable] = given->second;
+  }
   sim::ExchangeSettings settings;
   std::string error;
-  auto lookup = [&](const char* name) -> const char* {
-    for (const auto& [option, variable] : kVariables) {
-      auto given = options.find(option);
-      if (variable == name && given != options.end()) return given->second.c_str();
-    }
-    // A tape is made from the generator, whatever the feed would replay.
-    return std::strcmp(name, "VELTRANE_SIM_TAPE") == 0 ? nullptr : sim::FromEnvironment(name);
-  };
-  if (!sim::LoadExchangeSettings(lookup, settings, error)) return Fail("bad settings:\n" + error);
+  if (!sim::LoadExchangeSettings(values, settings, error)) return Fail("bad settings:\n" + error);
 
   sim::TapeWriter writer;
   if (!writer.Open(path, error)) return Fail(error);
@@ -169,9 +171,35 @@ int Slice(const std::string& in, const std::string& out,
   return sim::SliceTape(in, out, slice);
 }
 
+// Without arguments, every setting a line: name, kind, values, default and
+// meaning, separated by tabs. With NAME=VALUE arguments, those settings alone
+// read as the exchange reads them: nothing printed when they would do, else
+// each problem on a line.
+int Settings(int count, char** given) {
+  if (count == 0) {
+    for (const sim::SettingRow& row : sim::SettingRows()) {
+      std::printf("%s\t%s\t%s\t%s\t%s\n", row.name, row.kind, row.values, row.defaultValue,
+                  row.meaning);
+    }
+    return 0;
+  }
+  sim::SettingValues values;
+  for (int i = 0; i < count; ++i) {
+    const char* equals = std::strchr(given[i], '=');
+    if (equals == nullptr) return Fail(std::string("settings wants NAME=VALUE, not ") + given[i]);
+    values[std::string(given[i], static_cast<size_t>(equals - given[i]))] = equals + 1;
+  }
+  sim::ExchangeSettings settings;
+  std::string error;
+  if (sim::LoadExchangeSettings(values, settings, error)) return 0;
+  std::fputs(error.c_str(), stderr);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "settings") == 0) return Settings(argc - 2, argv + 2);
   if (argc < 3) {
     std::fputs(kUsage, stderr);
     return 2;

@@ -7,26 +7,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 namespace {
 
-using Variables = std::map<std::string, std::string>;
-
-sim::SettingLookup LookupIn(const Variables& variables) {
-  return [&variables](const char* name) -> const char* {
-    auto found = variables.find(name);
-    return found == variables.end() ? nullptr : found->second.c_str();
-  };
-}
+using Variables = sim::SettingValues;
 
 TEST(ExchangeSettingsTest, NothingSetGivesTheDefaultMarketInRealTime) {
   Variables none;
   sim::ExchangeSettings settings;
   std::string error;
-  ASSERT_TRUE(sim::LoadExchangeSettings(LookupIn(none), settings, error)) << error;
+  ASSERT_TRUE(sim::LoadExchangeSettings(none, settings, error)) << error;
   EXPECT_TRUE(settings.source.tapePath.empty());
   EXPECT_EQ(settings.speed, 1.0);
   EXPECT_EQ(settings.source.market.seed, 1u);
@@ -188,7 +183,7 @@ TEST(ExchangeSettingsTest, EachVariableIsReadOrRefused) {
     Variables variables{{c.name, c.value}};
     sim::ExchangeSettings settings;
     std::string error;
-    bool loaded = sim::LoadExchangeSettings(LookupIn(variables), settings, error);
+    bool loaded = sim::LoadExchangeSettings(variables, settings, error);
     if (c.refusal == nullptr) {
       ASSERT_TRUE(loaded) << error;
       EXPECT_TRUE(c.holds(settings));
@@ -236,7 +231,7 @@ TEST(ExchangeSettingsTest, AnAccountReportStartsTheNextDay) {
     variables["VELTRANE_SIM_ACCOUNT_START"] = path;
     sim::ExchangeSettings settings;
     std::string error;
-    bool loaded = sim::LoadExchangeSettings(LookupIn(variables), settings, error);
+    bool loaded = sim::LoadExchangeSettings(variables, settings, error);
     if (c.refusal != nullptr) {
       EXPECT_FALSE(loaded);
       EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
@@ -262,18 +257,18 @@ TEST(ExchangeSettingsTest, ConfigFileFillsInAndTheEnvironmentWins) {
   Variables variables{{"VELTRANE_SIM_CONFIG", path}, {"VELTRANE_SIM_SEED", "9"}};
   sim::ExchangeSettings settings;
   std::string error;
-  ASSERT_TRUE(sim::LoadExchangeSettings(LookupIn(variables), settings, error)) << error;
+  ASSERT_TRUE(sim::LoadExchangeSettings(variables, settings, error)) << error;
   EXPECT_EQ(settings.source.market.instruments.size(), 2u);
   EXPECT_EQ(settings.speed, 0);
   EXPECT_EQ(settings.source.market.seed, 9u);
 
   std::ofstream(path) << "VELTRANE_SIM_SPEED=max\nVELTRANE_SIM_SPED=2\nnonsense\n";
-  EXPECT_FALSE(sim::LoadExchangeSettings(LookupIn(variables), settings, error));
+  EXPECT_FALSE(sim::LoadExchangeSettings(variables, settings, error));
   EXPECT_NE(error.find(path + ":2:"), std::string::npos) << error;
   EXPECT_NE(error.find(path + ":3:"), std::string::npos) << error;
 
   variables["VELTRANE_SIM_CONFIG"] = path + ".missing";
-  EXPECT_FALSE(sim::LoadExchangeSettings(LookupIn(variables), settings, error));
+  EXPECT_FALSE(sim::LoadExchangeSettings(variables, settings, error));
   EXPECT_NE(error.find(".missing"), std::string::npos) << error;
   std::remove(path.c_str());
 }
@@ -304,7 +299,7 @@ TEST(ExchangeSettingsTest, AConfigFileThatIsNotASmallRegularFileIsRefused) {
     Variables variables{{"VELTRANE_SIM_CONFIG", c.path}};
     sim::ExchangeSettings settings;
     std::string error;
-    const bool loaded = sim::LoadExchangeSettings(LookupIn(variables), settings, error);
+    const bool loaded = sim::LoadExchangeSettings(variables, settings, error);
     if (c.reason == nullptr) {
       EXPECT_TRUE(loaded) << error;
       EXPECT_EQ(settings.speed, 0);
@@ -315,6 +310,77 @@ TEST(ExchangeSettingsTest, AConfigFileThatIsNotASmallRegularFileIsRefused) {
   }
   for (const std::string& path : {fifo, large, fits}) std::remove(path.c_str());
   rmdir(directory.c_str());
+}
+
+// A name that is no setting, in the environment or in the file, is refused
+// with the setting it most likely meant: ignored, a typo in the speed would
+// leave the day running in real time.
+TEST(ExchangeSettingsTest, AnUnknownNameIsRefusedWithTheNearestSetting) {
+  const std::string path = ::testing::TempDir() + "typo" + std::to_string(getpid()) + ".conf";
+  const struct {
+    const char* name;
+    std::string fileLine;  // empty: the name is in the environment
+    const char* refusal;
+  } cases[] = {
+      {"VELTRANE_SIM_SPEEED", "",
+       "VELTRANE_SIM_SPEEED is not a setting of the simulated exchange; did you mean "
+       "VELTRANE_SIM_SPEED?"},
+      {"VELTRANE_SIM_QUEUE_MODELS", "",
+       "VELTRANE_SIM_QUEUE_MODELS is not a setting of the simulated exchange; did you mean "
+       "VELTRANE_SIM_QUEUE_MODEL?"},
+      {"VELTRANE_SIM_FEE_LATENCY_MS", "",
+       "VELTRANE_SIM_FEE_LATENCY_MS is not a setting of the simulated exchange; did you mean "
+       "VELTRANE_SIM_FEED_LATENCY_MS?"},
+      {"VELTRANE_SIM_SEDE", "VELTRANE_SIM_SEDE=3",
+       ":1: VELTRANE_SIM_SEDE is not a setting of the simulated exchange; did you mean "
+       "VELTRANE_SIM_SEED?"},
+      {"VELTRANE_SIM_CONFIG", "VELTRANE_SIM_CONFIG=/etc/other.conf",
+       ":1: a settings file cannot name another"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Variables variables{{"VELTRANE_SIM_SPEED", "max"}};
+    if (c.fileLine.empty()) {
+      variables[c.name] = "max";
+    } else {
+      std::ofstream(path) << c.fileLine << "\n";
+      variables["VELTRANE_SIM_CONFIG"] = path;
+    }
+    sim::ExchangeSettings settings;
+    std::string error;
+    EXPECT_FALSE(sim::LoadExchangeSettings(variables, settings, error));
+    EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+  }
+  std::remove(path.c_str());
+
+  setenv("VELTRANE_SIM_SPEEED", "max", 1);
+  const sim::SettingValues environment = sim::EnvironmentSettings();
+  unsetenv("VELTRANE_SIM_SPEEED");
+  EXPECT_EQ(environment.count("VELTRANE_SIM_SPEEED"), 1u) << "unknown names are read too";
+}
+
+// The README's table of settings is the table the exchange reads, row for
+// row: name, kind, values, default and meaning.
+TEST(ExchangeSettingsTest, TheReadmeListsEverySetting) {
+  auto cell = [](std::string text) {
+    for (size_t at = text.find('|'); at != std::string::npos; at = text.find('|', at + 2)) {
+      text.insert(at, "\\");
+    }
+    return text;
+  };
+  std::vector<std::string> expected;
+  for (const sim::SettingRow& row : sim::SettingRows()) {
+    expected.push_back("| `" + std::string(row.name) + "` | " + cell(row.kind) + " | " +
+                       cell(row.values) + " | " + cell(row.defaultValue) + " | " +
+                       cell(row.meaning) + " |");
+  }
+  std::ifstream readme(VELTRANE_README);
+  ASSERT_TRUE(readme) << VELTRANE_README;
+  std::vector<std::string> documented;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("| `VELTRANE_SIM_", 0) == 0) documented.push_back(line);
+  }
+  EXPECT_EQ(documented, expected);
 }
 
 }  // namespace

@@ -255,13 +255,7 @@ TEST(VenueRulesTest, SharesBoughtTodaySettleTomorrow) {
   std::map<std::string, std::string> variables{{"VELTRANE_SIM_ACCOUNT_START", path}};
   sim::ExchangeSettings settings;
   std::string error;
-  ASSERT_TRUE(sim::LoadExchangeSettings(
-      [&](const char* name) -> const char* {
-        auto found = variables.find(name);
-        return found == variables.end() ? nullptr : found->second.c_str();
-      },
-      settings, error))
-      << error;
+  ASSERT_TRUE(sim::LoadExchangeSettings(variables, settings, error)) << error;
   LiveVenue day2(settings.venue);
   EXPECT_EQ(day2.Insert("600000", kSell, "12.34", 1300), 0);
   day2.venue.QueryBalance(99);
