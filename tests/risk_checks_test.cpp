@@ -471,6 +471,58 @@ TEST_F(RiskChecks, AReusedRequestIdIsAnsweredByCodeAndSide) {
   EXPECT_EQ(-1, Insert({"000001", kSell, 100000, 100})) << "the buy of 000001 still works";
 }
 
+// An insert answer as the gateway sends it, with the price and quantity it echoes.
+void AnswerOf(int reqId, int errorId, const char* code, const char* orderCode, int side,
+              double price, int quantity) {
+  FireTrade([=](const ItgCallbacks& itg) {
+    itg.onInsert(reqId, errorId, errorId == 0 ? "accepted" : "refused", code, orderCode, "", side,
+                 price, quantity);
+  });
+}
+
+// Two sells of 600000 under one request id, at 10.00 and 10.50: whatever
+// order their answers come in, and however little a refusal says, the sell
+// at 10.00 that works is never forgotten, so a buy at 10.20 cannot cross it.
+TEST_F(RiskChecks, AReusedRequestIdCannotConfuseTheOrdersFollowed) {
+  const struct {
+    const char* name;
+    std::function<void()> answers;
+    int64_t working;
+  } cases[] = {
+      {"the refusal of the second comes first",
+       [] {
+         AnswerOf(1, 14, "600000", "", LIBITG_SIDE_SELL, 10.50, 100);
+         AnswerOf(1, 0, "600000", "A1", LIBITG_SIDE_SELL, 10.00, 100);
+       },
+       1},
+      {"a refusal that names neither: both work until the other's answer tells",
+       [] {
+         AnswerOf(1, 1, "", "", 0, 0.0, 0);
+         EXPECT_EQ(2, Working());
+         AnswerOf(1, 0, "600000", "A1", LIBITG_SIDE_SELL, 10.00, 100);
+       },
+       1},
+      {"a refusal with a price the gateway rounded",
+       [] {
+         AnswerOf(1, 0, "600000", "A1", LIBITG_SIDE_SELL, 10.00, 100);
+         AnswerOf(1, 13, "600000", "", LIBITG_SIDE_SELL, 10.49, 100);
+       },
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Restart();
+    Limit([](RiskLimits& l) { l.refuse_self_cross = true; });
+    ASSERT_EQ(0, Insert({"600000", kSell, 100000, 100}, 1));
+    ASSERT_EQ(0, Insert({"600000", kSell, 105000, 100}, 1));
+    c.answers();
+    EXPECT_EQ(c.working, Working());
+    EXPECT_EQ(-1, Insert({"600000", kBuy, 102000, 100}, 2));
+    EXPECT_NE(veltrane::LastRiskRefusal().find("working sell at 10.0000"), std::string::npos)
+        << veltrane::LastRiskRefusal();
+  }
+}
+
 TEST_F(RiskChecks, PricesAreFollowedOnlyWhileABandIsSet) {
   LastPrice("600000", 10.0);  // no band: not followed
   Limit([](RiskLimits& l) {

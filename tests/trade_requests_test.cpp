@@ -13,6 +13,7 @@
 #include "merge_mode.h"
 #include "order_files.h"
 #include "recording_spi.h"
+#include "veltrane_risk.h"
 
 using namespace Corvane;
 using fake::Call;
@@ -62,13 +63,13 @@ struct InsertCase {
 TEST_F(TradeRequests, InsertSendsTextsSideAndPriceExactly) {
   const std::string product128(128, 'p');  // fills the field, no terminator
   const InsertCase cases[] = {
-      {"buy", 1, "P1", "600000", 2, 123400, 100, "P1", "600000", 1, "12.340000"},
-      {"sell", 2147483646, "", "000001", 1, 5, 200, "", "000001", 2, "0.000500"},
-      {"suffix not sent", 3, "P", "600000.SH", 0, 0, 1, "P", "600000", 2, "0.000000"},
-      {"short code", 4, "P", "6000", 3, -5, 0, "P", "6000", 2, "-0.000500"},
-      {"whole units", 5, product128, "300750", 2, 100000000, -3, product128, "300750", 1,
+      {"sell", 1, "P1", "600000", 2, 123400, 100, "P1", "600000", 1, "12.340000"},
+      {"buy", 2147483646, "", "000001", 1, 5, 200, "", "000001", 2, "0.000500"},
+      {"suffix not sent", 3, "P", "600000.SH", 1, 1, 1, "P", "600000", 2, "0.000100"},
+      {"short code", 4, "P", "6000", 1, 5, 100, "P", "6000", 2, "0.000500"},
+      {"whole units", 5, product128, "300750", 2, 100000000, 300, product128, "300750", 1,
        "10000.000000"},
-      {"large price", 6, "P", "600000", 7, 9223372036854775807, 1, "P", "600000", 2,
+      {"large price", 6, "P", "600000", 1, 9223372036854775807, 1, "P", "600000", 2,
        "922337203685477.625000"},
   };
   for (const InsertCase& c : cases) {
@@ -98,12 +99,57 @@ TEST_F(TradeRequests, InsertSendsTextsSideAndPriceExactly) {
   }
 }
 
-TEST_F(TradeRequests, InsertRefusesRequestIdsOutsideOneTo2147483646) {
-  for (int reqId : {0, -1, 2147483647, -2147483647 - 1}) {
-    SCOPED_TRACE(reqId);
+// An order that means nothing is refused before any limit and whatever the
+// limits, with its reason: sent, a direction of 0 or 3 would go out as a buy,
+// a quantity or price of 0 or less as an order no one meant.
+TEST_F(TradeRequests, InsertRefusesWhatMeansNothing) {
+  const struct {
+    int reqId;
+    int tradeType;
+    int64_t price;
+    int volume;
+    veltrane::OrderCheck check;
+    const char* refusal;
+  } cases[] = {
+      {0, 1, 100000, 100, veltrane::OrderCheck::kRequestId,
+       "refused by request_id: nReqID 0 is not from 1 to 2147483646"},
+      {-1, 1, 100000, 100, veltrane::OrderCheck::kRequestId,
+       "refused by request_id: nReqID -1 is not from 1 to 2147483646"},
+      {2147483647, 1, 100000, 100, veltrane::OrderCheck::kRequestId,
+       "refused by request_id: nReqID 2147483647 is not from 1 to 2147483646"},
+      {-2147483647 - 1, 1, 100000, 100, veltrane::OrderCheck::kRequestId,
+       "refused by request_id: nReqID -2147483648 is not from 1 to 2147483646"},
+      {1, 0, 100000, 100, veltrane::OrderCheck::kTradeType,
+       "refused by trade_type: nTradeType 0 is neither 1 (buy) nor 2 (sell)"},
+      {1, 3, 100000, 100, veltrane::OrderCheck::kTradeType,
+       "refused by trade_type: nTradeType 3 is neither 1 (buy) nor 2 (sell)"},
+      {1, -1, 100000, 100, veltrane::OrderCheck::kTradeType,
+       "refused by trade_type: nTradeType -1 is neither 1 (buy) nor 2 (sell)"},
+      {1, 99, 100000, 100, veltrane::OrderCheck::kTradeType,
+       "refused by trade_type: nTradeType 99 is neither 1 (buy) nor 2 (sell)"},
+      {1, 1, 100000, 0, veltrane::OrderCheck::kQuantity,
+       "refused by order_quantity: nOrderVol 0 is not a positive number of shares"},
+      {1, 2, 100000, -100, veltrane::OrderCheck::kQuantity,
+       "refused by order_quantity: nOrderVol -100 is not a positive number of shares"},
+      {1, 1, 0, 100, veltrane::OrderCheck::kPrice,
+       "refused by order_price: nOrderPrice 0 is not a positive price (in 1/10000 yuan)"},
+      {1, 2, -5, 100, veltrane::OrderCheck::kPrice,
+       "refused by order_price: nOrderPrice -5 is not a positive price (in 1/10000 yuan)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    fake::Reset();
+    const int64_t before = veltrane::OrdersRefusedBy(c.check);
     TD_ReqOrderInsert request;
-    request.nReqID = reqId;
+    request.nReqID = c.reqId;
+    Fill(request.szContractCode, "600000");
+    request.nTradeType = c.tradeType;
+    request.nOrderPrice = c.price;
+    request.nOrderVol = c.volume;
     EXPECT_EQ(api_->reqOrderInsert(&request), -1);
+    EXPECT_TRUE(fake::Calls().empty());
+    EXPECT_EQ(veltrane::LastRiskRefusal(), c.refusal);
+    EXPECT_EQ(veltrane::OrdersRefusedBy(c.check), before + 1);
   }
   EXPECT_EQ(api_->reqOrderInsert(nullptr), -1);
   EXPECT_TRUE(fake::Calls().empty());
@@ -147,6 +193,9 @@ TEST_F(TradeRequests, CancelNamesTheOrderByItsGivenCodeItsNumberOrTheMap) {
 TEST_F(TradeRequests, RequestsPassTheGatewaysResultThroughCutTo32Bits) {
   TD_ReqOrderInsert insert;
   insert.nReqID = 1;
+  insert.nTradeType = 1;
+  insert.nOrderPrice = 100000;
+  insert.nOrderVol = 100;
   TD_ReqOrderDelete cancel;
   TD_ReqQryOrder orders;
   orders.nReqID = 11;

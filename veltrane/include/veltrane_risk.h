@@ -13,7 +13,10 @@
 //
 // Every limit is off by default (0 or false), and with every limit off and
 // trading enabled, requests go to the gateway exactly as they would without
-// these checks.
+// these checks. Before any limit, and whatever the limits, an order that
+// means nothing is refused (VELTRANE_ORDER_CHECK_MAP): a request id out of
+// range, a direction other than 1 (buy) or 2 (sell), a quantity or a price of
+// 0 or less. Those checks cannot be switched off.
 //
 // Where the checks run: inside reqOrderInsert and reqOrderDelete, on the
 // caller's thread, before any gateway call. A refused request returns -1 and
@@ -67,7 +70,33 @@
   XX(SelfCross, refuse_self_cross, bool)                         \
   XX(PositionPerCode, max_position_per_code, int64_t)
 
+// The checks of an order that nothing switches off, in the order they are
+// made: XX(Name, key). The enumerator OrderCheck::kName, the key in texts
+// and in Python's RiskStatus()["refused"] come from this list.
+#define VELTRANE_ORDER_CHECK_MAP(XX) \
+  XX(RequestId, request_id)          \
+  XX(TradeType, trade_type)          \
+  XX(Quantity, order_quantity)       \
+  XX(Price, order_price)
+
 namespace veltrane {
+
+// What refuses an order before any limit: nReqID outside 1 to 2147483646,
+// nTradeType neither 1 nor 2, nOrderVol or nOrderPrice not above 0.
+enum class OrderCheck : int {
+#define VELTRANE_ORDER_CHECK(Name, key) k##Name,
+  VELTRANE_ORDER_CHECK_MAP(VELTRANE_ORDER_CHECK)
+#undef VELTRANE_ORDER_CHECK
+      kCount
+};
+constexpr int kOrderCheckCount = static_cast<int>(OrderCheck::kCount);
+
+// The check's key, e.g. "trade_type".
+VELTRANE_API const char* OrderCheckName(OrderCheck check) noexcept;
+// Orders refused by `check` since the library was loaded; LastRiskRefusal()
+// gives the latest refusal's text, e.g. "refused by trade_type: nTradeType 3
+// is neither 1 (buy) nor 2 (sell)".
+VELTRANE_API int64_t OrdersRefusedBy(OrderCheck check);
 
 // The limits of the process. 0 and false are "off". Codes are the six
 // characters of szContractCode that reach the gateway.

@@ -80,6 +80,7 @@ struct RiskState {
   int64_t cancelsToday = 0;
   std::deque<int64_t> sentTimes;  // of the orders handed over in the last second
   int64_t refused[kRiskRuleCount] = {};
+  int64_t meaningless[kOrderCheckCount] = {};
   std::string lastRefusal;
   WorkingOrders orders;
 
@@ -266,6 +267,56 @@ void Note(Update&& update) noexcept {
 
 }  // namespace
 
+const char* OrderCheckName(OrderCheck check) noexcept {
+  static const char* const kNames[] = {
+#define VELTRANE_ORDER_CHECK_NAME(Name, key) #key,
+      VELTRANE_ORDER_CHECK_MAP(VELTRANE_ORDER_CHECK_NAME)
+#undef VELTRANE_ORDER_CHECK_NAME
+  };
+  const int index = static_cast<int>(check);
+  return index >= 0 && index < kOrderCheckCount ? kNames[index] : "";
+}
+
+int64_t OrdersRefusedBy(OrderCheck check) {
+  const int index = static_cast<int>(check);
+  if (index < 0 || index >= kOrderCheckCount) return 0;
+  RiskState& state = State();
+  std::lock_guard<std::mutex> hold(RiskLock());
+  return state.meaningless[index];
+}
+
+bool CheckOrderRequest(int32_t reqId, int32_t tradeType, int64_t price, int32_t quantity) noexcept {
+  OrderCheck failed;
+  char detail[128];
+  if (reqId < 1 || reqId > 2147483646) {
+    failed = OrderCheck::kRequestId;
+    std::snprintf(detail, sizeof detail, "nReqID %d is not from 1 to 2147483646", reqId);
+  } else if (tradeType != 1 && tradeType != 2) {
+    failed = OrderCheck::kTradeType;
+    std::snprintf(detail, sizeof detail, "nTradeType %d is neither 1 (buy) nor 2 (sell)",
+                  tradeType);
+  } else if (quantity <= 0) {
+    failed = OrderCheck::kQuantity;
+    std::snprintf(detail, sizeof detail, "nOrderVol %d is not a positive number of shares",
+                  quantity);
+  } else if (price <= 0) {
+    failed = OrderCheck::kPrice;
+    std::snprintf(detail, sizeof detail,
+                  "nOrderPrice %" PRId64 " is not a positive price (in 1/10000 yuan)", price);
+  } else {
+    return true;
+  }
+  try {
+    RiskState& state = State();
+    std::lock_guard<std::mutex> hold(RiskLock());
+    ++state.meaningless[static_cast<int>(failed)];
+    state.lastRefusal = std::string("refused by ") + OrderCheckName(failed) + ": " + detail;
+  } catch (...) {
+    // Out of memory for the text: the order is refused all the same.
+  }
+  return false;
+}
+
 const char* RiskRuleName(RiskRule rule) noexcept {
   static const char* const kNames[] = {"trading_enabled",
 #define VELTRANE_RISK_NAME(Name, field, type) #field,
@@ -379,10 +430,16 @@ bool AdmitCancel() {
 }
 
 void NoteInsertAnswer(int32_t reqId, int32_t errorId, const char* securityCode,
-                      const char* orderCode, int32_t side) noexcept {
+                      const char* orderCode, int32_t side, double price,
+                      int32_t quantity) noexcept {
   Note([&](WorkingOrders& orders) {
-    orders.Answered(reqId, errorId == 0, TextOrEmpty(securityCode), Buys(side),
-                    TextOrEmpty(orderCode));
+    const std::string code = TextOrEmpty(securityCode);
+    const std::string order = TextOrEmpty(orderCode);
+    // The price as the request carried it, in 1/10000 units.
+    const int64_t fixed =
+        std::isfinite(price) && price > 0 && price < 1e14 ? static_cast<int64_t>(price * 10000 + 0.5)
+                                                          : 0;
+    orders.Answered({reqId, errorId == 0, code, side, fixed, quantity, order});
   });
 }
 

@@ -25,6 +25,10 @@ struct RiskTime {
 };
 using RiskClock = RiskTime (*)();
 
+// The checks no limit switches off: true when the order means something,
+// else the refusal is counted and explained. Never throws.
+bool CheckOrderRequest(int32_t reqId, int32_t tradeType, int64_t price, int32_t quantity) noexcept;
+
 // Checks an order (`code`: the six characters sent). When it passes, it
 // counts as handed to the gateway and working, and the result is its ticket;
 // 0 when it is refused. May throw std::bad_alloc.
@@ -38,7 +42,8 @@ bool AdmitCancel();
 
 // Trade events, on the gateway's thread. They never throw.
 void NoteInsertAnswer(int32_t reqId, int32_t errorId, const char* securityCode,
-                      const char* orderCode, int32_t side) noexcept;
+                      const char* orderCode, int32_t side, double price,
+                      int32_t quantity) noexcept;
 void NoteOrderReport(const char* orderCode, char status, int32_t tradedQty, bool notice) noexcept;
 void NoteMatch(const char* securityCode, const char* orderCode, int32_t side,
                int32_t quantity) noexcept;

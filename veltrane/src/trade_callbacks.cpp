@@ -90,7 +90,7 @@ void OnItgPosition(int32_t reqId, int32_t errorId, const char* message, const ch
 void OnItgInsert(int32_t reqId, int32_t errorId, const char* message, const char* securityCode,
                  const char* orderCode, const char*, int32_t side, double price,
                  int32_t quantity) noexcept {
-  NoteInsertAnswer(reqId, errorId, securityCode, orderCode, side);
+  NoteInsertAnswer(reqId, errorId, securityCode, orderCode, side, price, quantity);
   WithInstance([&](TraderApiGo& api, ZR_QuantSpi* spi) {
     long long orderId = 0;
     if (errorId == 0) {

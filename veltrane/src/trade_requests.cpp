@@ -19,8 +19,6 @@ using veltrane::kRefused;
 using veltrane::kUseQuote;
 using veltrane::kUseTrade;
 using veltrane::RequestResult;
-constexpr int kLargestRequestId = 2147483646;
-
 // Prices travel in whole currency units with six decimals, as printf "%f".
 std::string PriceText(int64_t price) {
   char text[64];
@@ -28,7 +26,7 @@ std::string PriceText(int64_t price) {
   return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-// nTradeType 2 sells; every other nTradeType buys.
+// nTradeType 1 buys and 2 sells; any other is refused before this.
 int64_t GatewaySide(int32_t tradeType) {
   return tradeType == 2 ? LIBITG_SIDE_SELL : LIBITG_SIDE_BUY;
 }
@@ -64,7 +62,12 @@ int TraderApiGo::Login(char* pszUserId, char* pszPassword) {
 }
 
 int TraderApiGo::reqOrderInsert(Corvane::TD_ReqOrderInsert* pReq) {
-  if (pReq == nullptr || pReq->nReqID < 1 || pReq->nReqID > kLargestRequestId) return kRefused;
+  // A direction, quantity or price that means nothing is refused whatever
+  // the limits: sent, it would be taken as some order no one meant.
+  if (pReq == nullptr || !veltrane::CheckOrderRequest(pReq->nReqID, pReq->nTradeType,
+                                                      pReq->nOrderPrice, pReq->nOrderVol)) {
+    return kRefused;
+  }
   const std::string price = PriceText(pReq->nOrderPrice);
   const TextView account{"", 0};
   const TextView product = veltrane::FieldView(pReq->szProductCode, 128);

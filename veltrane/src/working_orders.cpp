@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+
+#include "libitg.h"
 
 namespace veltrane {
 namespace {
@@ -56,34 +59,63 @@ void WorkingOrders::NotSent(uint64_t ticket) {
   if (slot < slots_.size() && slots_[slot].ticket == ticket && slots_[slot].pending) Remove(slot);
 }
 
-void WorkingOrders::Answered(int32_t reqId, bool accepted, const std::string& code, bool buy,
-                             const std::string& orderCode) {
-  if (!orderCode.empty()) {
-    auto known = byOrderCode_.find(orderCode);
+// What a gateway echoes as it was sent must agree: the request id, the code
+// and the side. The price and the quantity choose among those (a gateway may
+// round the price it echoes).
+bool WorkingOrders::Fits(const Order& order, const Answer& answer) const {
+  return order.reqId == answer.reqId &&
+         (answer.code.empty() || order.codeKey == CodeKey(answer.code)) &&
+         (answer.side != LIBITG_SIDE_BUY || order.buy) &&
+         (answer.side != LIBITG_SIDE_SELL || !order.buy);
+}
+
+bool WorkingOrders::FitsExactly(const Order& order, const Answer& answer) const {
+  return Fits(order, answer) && (answer.price <= 0 || order.price == answer.price) &&
+         (answer.quantity <= 0 || order.quantity == answer.quantity);
+}
+
+namespace {
+
+bool Alike(const WorkingOrders::Order& a, const WorkingOrders::Order& b) {
+  return a.codeKey == b.codeKey && a.buy == b.buy && a.price == b.price &&
+         a.quantity == b.quantity;
+}
+
+}  // namespace
+
+void WorkingOrders::Answered(const Answer& answer) {
+  if (!answer.orderCode.empty()) {
+    auto known = byOrderCode_.find(answer.orderCode);
     if (known != byOrderCode_.end()) {
-      if (!accepted) Remove(known->second);
+      if (!answer.accepted) Remove(known->second);
       return;
     }
   }
-  // A client may reuse a request id; a refusal may carry no code or side.
-  const uint64_t key = CodeKey(code);
-  auto it = std::find_if(pending_.begin(), pending_.end(), [&](Slot slot) {
-    const Order& order = slots_[slot];
-    return order.reqId == reqId && order.codeKey == key && order.buy == buy;
-  });
-  if (it == pending_.end()) {
-    it = std::find_if(pending_.begin(), pending_.end(),
-                      [&](Slot slot) { return slots_[slot].reqId == reqId; });
-  }
+  const bool exact = std::any_of(pending_.begin(), pending_.end(),
+                                 [&](Slot slot) { return FitsExactly(slots_[slot], answer); });
+  auto fits = [&](Slot slot) {
+    return exact ? FitsExactly(slots_[slot], answer) : Fits(slots_[slot], answer);
+  };
+  auto it = std::find_if(pending_.begin(), pending_.end(), fits);
   if (it == pending_.end()) return;  // not an order of this process, or from an earlier day
   const Slot slot = *it;
-  if (!accepted) return Remove(slot);
+  if (!answer.accepted) {
+    const bool alone = std::none_of(std::next(it), pending_.end(), [&](Slot other) {
+      return fits(other) && !Alike(slots_[other], slots_[slot]);
+    });
+    if (alone) return Remove(slot);
+    ++unclaimedRefusals_[answer.reqId];
+    return SettleRefusals(answer.reqId);
+  }
   pending_.erase(it);
   Order& order = slots_[slot];
   order.pending = false;
-  // An answer without a code leaves an order nothing will report on; it
-  // counts as working until the day ends rather than vanish.
-  if (orderCode.empty()) return;
+  const std::string& orderCode = answer.orderCode;
+  if (orderCode.empty()) {
+    // An answer without a code leaves an order nothing will report on; it
+    // counts as working until the day ends rather than vanish.
+    return SettleRefusals(answer.reqId);
+  }
   order.orderCode = orderCode;
   byOrderCode_.emplace(orderCode, slot);
   bool finished = false;
@@ -95,6 +127,22 @@ void WorkingOrders::Answered(int32_t reqId, bool accepted, const std::string& co
     early_.erase(early);
   }
   SettleOrRemove(slot, finished);
+  SettleRefusals(answer.reqId);
+}
+
+void WorkingOrders::SettleRefusals(int32_t reqId) {
+  auto unclaimed = unclaimedRefusals_.find(reqId);
+  if (unclaimed == unclaimedRefusals_.end()) return;
+  std::vector<Slot> left;
+  for (Slot slot : pending_) {
+    if (slots_[slot].reqId == reqId) left.push_back(slot);
+  }
+  const bool alike = std::all_of(left.begin(), left.end(),
+                                 [&](Slot slot) { return Alike(slots_[slot], slots_[left[0]]); });
+  if (left.size() > unclaimed->second && !alike) return;
+  const size_t refused = std::min(left.size(), unclaimed->second);
+  unclaimedRefusals_.erase(unclaimed);
+  for (size_t i = 0; i < refused; ++i) Remove(left[i]);
 }
 
 void WorkingOrders::Reported(const std::string& orderCode, bool finished, int64_t traded,
@@ -130,6 +178,7 @@ void WorkingOrders::PositionIs(const std::string& code, int64_t position) {
 
 void WorkingOrders::ForgetOrders() {
   slots_.clear();
+  unclaimedRefusals_.clear();
   free_.clear();
   count_ = 0;
   byOrderCode_.clear();

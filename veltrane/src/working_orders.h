@@ -3,10 +3,15 @@
 // risk checks count working orders, self-crosses and positions from.
 //
 // An order enters when it is handed to the gateway, before its insert
-// answer, and is known by its request id until that answer names its order
-// code. Reports name orders by code only. A status or match notice may come
-// before the insert answer that names the code; what it says is kept aside
-// (for a bounded number of codes) and applied once the answer comes.
+// answer, under a ticket of its own; reports name orders by code only. The
+// insert answer is matched to its order by everything it says (request id,
+// code, side, price and quantity), never by the request id alone, since a
+// client may reuse one and answers may come out of order. A refusal that
+// fits orders which differ cannot say which of them it refuses: they all
+// stay working until the answers of the others tell. A status or match
+// notice may come before the insert answer that names the code; what it
+// says is kept aside (for a bounded number of codes) and applied once the
+// answer comes.
 //
 // Orders live in reused slots, so that adding one on the request path
 // allocates nothing once the book has grown; a code is keyed by its first six
@@ -44,11 +49,20 @@ class WorkingOrders {
   // The gateway did not take the order: it leaves unless an answer came.
   void NotSent(uint64_t ticket);
 
-  // The insert answer of `reqId`: the oldest pending order of that request
-  // id (one of the same code and side first) takes `orderCode`, or leaves
-  // when the answer refuses it.
-  void Answered(int32_t reqId, bool accepted, const std::string& code, bool buy,
-                const std::string& orderCode);
+  // What an insert answer says of its order; an empty code, a side other
+  // than the gateway's 1 and 2, and a price or quantity of 0 say nothing.
+  struct Answer {
+    int32_t reqId;
+    bool accepted;
+    const std::string& code;
+    int32_t side;
+    int64_t price;  // 1/10000 units
+    int64_t quantity;
+    const std::string& orderCode;
+  };
+  // The oldest pending order the answer fits (one of its price and quantity
+  // first) takes its order code, or leaves when the answer refuses it.
+  void Answered(const Answer& answer);
   // A status report; `notice` is false for a query row, which only updates
   // an order already known by its code.
   void Reported(const std::string& orderCode, bool finished, int64_t traded, bool notice);
@@ -85,6 +99,11 @@ class WorkingOrders {
   static constexpr size_t kEarlyCodes = 4096;
 
   static Slot SlotOf(uint64_t ticket) { return static_cast<Slot>(ticket); }
+  bool Fits(const Order& order, const Answer& answer) const;
+  bool FitsExactly(const Order& order, const Answer& answer) const;
+  // Refusals of `reqId` that fitted differing orders: once as many orders
+  // of it are left pending, or those left are alike, they are the refused.
+  void SettleRefusals(int32_t reqId);
   const Code* Find(const std::string& code) const;
   Early& EarlyFor(const std::string& orderCode);
   // The order leaves when it has finished or nothing of it is left open.
@@ -98,6 +117,7 @@ class WorkingOrders {
   uint64_t nextEarly_ = 1;
   std::unordered_map<std::string, Slot> byOrderCode_;
   std::deque<Slot> pending_;  // in the order they were sent
+  std::unordered_map<int32_t, size_t> unclaimedRefusals_;
   std::unordered_map<uint64_t, Code> codes_;
   std::unordered_map<std::string, Early> early_;
   std::deque<std::pair<std::string, uint64_t>> earlyOrder_;  // oldest first
