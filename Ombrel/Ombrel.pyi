@@ -40,9 +40,10 @@ def RiskStatus() -> Dict[str, Any]:
     """The limits ('limits', as SetRiskLimits takes them), the kill switch
     ('trading_enabled'), the day's counters ('trading_day' as YYYYMMDD,
     'orders_today', 'cancels_today'), 'orders_last_second', 'working_orders',
-    the requests refused by each rule ('refused': 'trading_enabled' and each
-    limit) and the text of the latest refusal ('last_refusal', '' while there
-    was none)."""
+    the requests refused by each rule ('refused': first the checks that no
+    limit switches off, 'request_id', 'trade_type', 'order_quantity' and
+    'order_price', then 'trading_enabled' and each limit) and the text of the
+    latest refusal ('last_refusal', '' while there was none)."""
 
 def SetTradingEnabled(enabled: bool) -> None:
     """The kill switch: with False every new order is refused (OrderInsert
@@ -88,14 +89,20 @@ class PyQuantApi:
         (str). The answer arrives on RtnRspOrderInsert with the order number.
         Raises RuntimeError ('Could not get key nReqId', 'Could not convert
         nReqId to int.', 'Could not convert szProductCode to char*.'),
-        TypeError, OverflowError or UnicodeEncodeError (a str without UTF-8
-        form) for a bad dictionary, and then sends nothing."""
+        TypeError (also for a price whose __float__ gives no float),
+        OverflowError, ValueError (a text with an embedded NUL) or
+        UnicodeEncodeError (a code beyond ASCII, a str without UTF-8 form) for
+        a bad dictionary, and then sends nothing. A direction other than 1 or
+        2, or a quantity or price of 0 or less, returns -1 unsent, and
+        RiskStatus()['last_refusal'] says why."""
     @staticmethod
     def OrderDelete(request: Dict[str, Any]) -> int:
         """Cancels an order. Keys: 'nReqId' (int), then either 'szOrderOrigId'
         (str, the gateway's order code) or 'nOrderId' (int, the order number);
         optional 'szProductCode' (str). The answer arrives on RtnRspOrderDelete.
-        An 'nOrderId' that is not an int (or None) raises RuntimeError ('Could
+        A cancel naming neither raises ValueError (order numbers start at 0,
+        so it would cancel order 0); an 'nOrderId' of None or a bool raises
+        TypeError, one of another type that is not an int RuntimeError ('Could
         not convert nOrderId to int.'), a text that is not a str (or None)
         'Could not convert szOrderOrigId to char*.'; nothing is sent."""
     @staticmethod

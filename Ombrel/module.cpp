@@ -118,13 +118,17 @@ void RegisterApiClasses() {
            "Places a limit order. Keys: 'nReqId' (int), 'szContractCode' (str, six digits),\n"
            "'nTradeType' (int: 1 buy, 2 sell), 'nOrderPrice' (int or float, 1/10000 units,\n"
            "truncated), 'nOrderVol' (int), optional 'szProductCode' (str). Returns the\n"
-           "gateway's result; the answer arrives on RtnRspOrderInsert with the order number.")
+           "gateway's result; the answer arrives on RtnRspOrderInsert with the order number.\n"
+           "A direction other than 1 or 2, or a quantity or price of 0 or less, returns -1\n"
+           "unsent (RiskStatus()['last_refusal'] says why); a text with a NUL raises\n"
+           "ValueError, a code beyond ASCII UnicodeEncodeError.")
       .staticmethod("OrderInsert")
       .def("OrderDelete", &OrderDelete, py::arg("request"),
            "Cancels an order. Keys: 'nReqId' (int), then either 'szOrderOrigId' (str, the\n"
            "gateway's order code) or 'nOrderId' (int, the order number); optional\n"
-           "'szProductCode' (str). The answer arrives on RtnRspOrderDelete. A value of\n"
-           "another type raises RuntimeError and nothing is sent.")
+           "'szProductCode' (str). The answer arrives on RtnRspOrderDelete. Naming neither\n"
+           "raises ValueError, an 'nOrderId' of None or a bool TypeError, a value of another\n"
+           "type RuntimeError; nothing is sent.")
       .staticmethod("OrderDelete")
       .def("QryOrder", &QryOrder, py::arg("request"),
            (std::string(kRequestDoc) + "\nRows arrive on RtnRspQryOrder.").c_str())

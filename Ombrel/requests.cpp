@@ -36,16 +36,37 @@ PyObject* Lookup(const py::dict& request, const char* key) {
   return PyDict_GetItemString(request.ptr(), key);
 }
 
-// A text value: null for None, the UTF-8 bytes of a str (valid while the
-// str lives). A str with no UTF-8 form (a lone surrogate) raises the codec's
-// UnicodeEncodeError; any other type "Could not convert <key> to char*.".
-const char* TextOf(PyObject* value, const char* key) {
+// A text value: null for None, else the bytes of a str (valid while the str
+// lives). Any other type raises "Could not convert <key> to char*."; an
+// embedded NUL ValueError (the gateway would be sent the part before it); a
+// code with a character beyond ASCII (security codes are ASCII on the wire),
+// or a text with no UTF-8 form (a lone surrogate), UnicodeEncodeError.
+const char* TextOf(PyObject* value, const char* key, TextKind kind) {
   if (value == Py_None) return nullptr;
   if (!PyUnicode_Check(value)) {
     Raise(PyExc_RuntimeError, std::string("Could not convert ") + key + " to char*.");
   }
-  const char* text = PyUnicode_AsUTF8(value);
+  if (kind == TextKind::kCode && !PyUnicode_IS_ASCII(value)) {
+    PyObject* ascii = PyUnicode_AsEncodedString(value, "ascii", "strict");
+    Py_XDECREF(ascii);
+    if (ascii == nullptr && PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+      PyObject *type, *error, *trace;
+      PyErr_Fetch(&type, &error, &trace);
+      PyErr_NormalizeException(&type, &error, &trace);
+      const std::string reason = std::string(key) + " takes ASCII codes such as 600000";
+      PyObject* text = PyUnicode_FromString(reason.c_str());
+      if (text != nullptr && error != nullptr) PyObject_SetAttrString(error, "reason", text);
+      Py_XDECREF(text);
+      PyErr_Restore(type, error, trace);
+    }
+    py::throw_error_already_set();
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(value, &size);
   if (text == nullptr) py::throw_error_already_set();
+  if (std::strlen(text) != static_cast<size_t>(size)) {
+    Raise(PyExc_ValueError, std::string(key) + ": embedded null character");
+  }
   return text;
 }
 
@@ -58,13 +79,32 @@ T Direct(const py::dict& request, const char* key) {
 }
 
 // Copies at most `limit` bytes of `text` (none for null) into a zeroed field,
-// stopping at its end; a text of `limit` bytes or more gets no terminator.
+// stopping at its end and never inside a UTF-8 character; a text of `limit`
+// bytes or more gets no terminator.
 template <size_t N>
 void CopyBounded(char (&field)[N], const char* text, size_t limit) {
   static_assert(N > 0, "a text field");
   if (text == nullptr) return;
-  const size_t length = strnlen(text, limit < N ? limit : N);
+  size_t length = strnlen(text, limit < N ? limit : N);
+  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
   std::memcpy(field, text, length);
+}
+
+// A price as float() reads it: a float or an int as it is, any other number
+// through its __float__, which must give a float; else the binding's
+// TypeError, as for any value it cannot convert.
+double PriceOf(const py::dict& request) {
+  PyObject* value = Lookup(request, "nOrderPrice");
+  PyNumberMethods* number = value != nullptr ? Py_TYPE(value)->tp_as_number : nullptr;
+  if (value != nullptr && !PyFloat_Check(value) && !PyLong_Check(value) && number != nullptr &&
+      number->nb_float != nullptr) {
+    PyObject* real = PyNumber_Float(value);
+    if (real == nullptr) py::throw_error_already_set();
+    const double price = PyFloat_AS_DOUBLE(real);
+    Py_DECREF(real);
+    return price;
+  }
+  return Direct<double>(request, "nOrderPrice");
 }
 
 // A price read from a float: truncated toward zero, refused when it has no
@@ -111,15 +151,15 @@ int GetIntFromDict(const py::dict& request, const char* key) {
   return number();
 }
 
-const char* GetTextFromDict(const py::dict& request, const char* key) {
+const char* GetTextFromDict(const py::dict& request, const char* key, TextKind kind) {
   PyObject* value = Lookup(request, key);
   if (value == nullptr) Raise(PyExc_RuntimeError, std::string("Could not get key ") + key);
-  return TextOf(value, key);
+  return TextOf(value, key, kind);
 }
 
 const char* GetOptionalTextFromDict(const py::dict& request, const char* key) {
   PyObject* value = Lookup(request, key);
-  return value != nullptr ? TextOf(value, key) : "";
+  return value != nullptr ? TextOf(value, key, TextKind::kText) : "";
 }
 
 long long GetOptionalInt64FromDict(const py::dict& request, const char* key) {
@@ -139,9 +179,10 @@ int OrderInsert(const py::dict& request) {
   TraderApiGo& api = CurrentApi();
   Corvane::TD_ReqOrderInsert record;
   record.nReqID = GetIntFromDict(request, "nReqId");
-  CopyBounded(record.szContractCode, GetTextFromDict(request, "szContractCode"), 6);
+  CopyBounded(record.szContractCode, GetTextFromDict(request, "szContractCode", TextKind::kCode),
+              6);
   record.nTradeType = Direct<int>(request, "nTradeType");
-  record.nOrderPrice = TruncatedPrice(Direct<double>(request, "nOrderPrice"));
+  record.nOrderPrice = TruncatedPrice(PriceOf(request));
   record.nOrderVol = Direct<int>(request, "nOrderVol");
   CopyBounded(record.szProductCode, GetOptionalTextFromDict(request, "szProductCode"), 128);
   return api.reqOrderInsert(&record);
@@ -151,9 +192,22 @@ int OrderDelete(const py::dict& request) {
   TraderApiGo& api = CurrentApi();
   Corvane::TD_ReqOrderDelete record;
   record.nReqID = GetIntFromDict(request, "nReqId");
+  // None or a bool would be read as order 0 or 1: other orders.
+  PyObject* number = Lookup(request, "nOrderId");
+  if (number == Py_None || (number != nullptr && PyBool_Check(number))) {
+    Raise(PyExc_TypeError, std::string("nOrderId must be an int (the order number), not ") +
+                               Py_TYPE(number)->tp_name);
+  }
   record.nOrderId = GetOptionalInt64FromDict(request, "nOrderId");
   CopyBounded(record.szProductCode, GetOptionalTextFromDict(request, "szProductCode"), 128);
-  CopyBounded(record.errDesc, GetOptionalTextFromDict(request, "szOrderOrigId"), 127);
+  const char* code = GetOptionalTextFromDict(request, "szOrderOrigId");
+  // Numbers start at 0, so a cancel that names nothing would cancel order 0.
+  if (number == nullptr && (code == nullptr || *code == '\0')) {
+    Raise(PyExc_ValueError,
+          "OrderDelete names no order: give 'nOrderId' (the order number) or 'szOrderOrigId' "
+          "(the gateway's order code)");
+  }
+  CopyBounded(record.errDesc, code, 127);
   return api.reqOrderDelete(&record);
 }
 
@@ -195,8 +249,11 @@ int ReqSubQuote(int nReqID, const py::list& types, const py::list& /*extra*/, co
   const Py_ssize_t codeCount = py::len(codes);
   std::unique_ptr<char[][32]> table(new char[codeCount > 0 ? codeCount : 1][32]());
   for (Py_ssize_t i = 0; i < codeCount; ++i) {
-    const std::string code = py::extract<std::string>(codes[i]);
-    std::memcpy(table[i], code.data(), strnlen(code.data(), code.size() < 32 ? code.size() : 32));
+    const py::object code = codes[i];
+    // Not a str: the binding's TypeError.
+    if (!PyUnicode_Check(code.ptr())) static_cast<void>(py::extract<std::string>(code)());
+    const char* text = TextOf(code.ptr(), "codes", TextKind::kCode);
+    std::memcpy(table[i], text, strnlen(text, 32));
   }
   return api.ReqSubQuote(nReqID, kinds, 0, table.get(), static_cast<int>(codeCount), "", "");
 }

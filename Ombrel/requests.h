@@ -7,8 +7,10 @@
 // exceptions: RuntimeError with "Could not get key <key>" or "Could not
 // convert <key> to int." (or " to char*."), the binding's TypeError for a
 // value read by direct conversion, OverflowError for an int out of range,
-// UnicodeEncodeError for a str without UTF-8 form, and RuntimeError when
-// there is no API object to send to. A request that raises sends nothing.
+// ValueError for a text with an embedded NUL or a cancel that names no
+// order, UnicodeEncodeError for a code beyond ASCII or a str without UTF-8
+// form, and RuntimeError when there is no API object to send to. A request
+// that raises sends nothing.
 
 #ifndef OMBREL_REQUESTS_H
 #define OMBREL_REQUESTS_H
@@ -34,14 +36,19 @@ void SetCurrentApi(TraderApiGo* api, PyObject* owner);
 // script did not mean.
 // A 32-bit int; missing key, wrong type or None raise RuntimeError.
 int GetIntFromDict(const boost::python::dict& request, const char* key);
-// A str's UTF-8 bytes (valid while the dict holds the str), or null for None;
-// missing key or wrong type raise RuntimeError, a str without UTF-8 form (a
-// lone surrogate) UnicodeEncodeError.
-const char* GetTextFromDict(const boost::python::dict& request, const char* key);
+// How the gateway takes a text: security codes are ASCII, other texts UTF-8.
+enum class TextKind { kCode, kText };
+// A str's bytes (valid while the dict holds the str), or null for None;
+// missing key or wrong type raise RuntimeError, an embedded NUL ValueError, a
+// str the kind cannot hold (a code beyond ASCII, a lone surrogate)
+// UnicodeEncodeError.
+const char* GetTextFromDict(const boost::python::dict& request, const char* key,
+                            TextKind kind = TextKind::kText);
 // As above, but a missing key gives the empty text.
 const char* GetOptionalTextFromDict(const boost::python::dict& request, const char* key);
 // A 64-bit int; missing key or None give 0, another type raises
-// RuntimeError, an int out of range OverflowError.
+// RuntimeError, an int out of range OverflowError. (OrderDelete refuses a
+// None or bool "nOrderId" before it reads one.)
 long long GetOptionalInt64FromDict(const boost::python::dict& request, const char* key);
 
 int OrderInsert(const boost::python::dict& request);

@@ -108,6 +108,10 @@ py::dict RiskStatus() {
         std::visit([&](auto member) { return py::object(limits.*member); }, limit.member);
   }
   py::dict refused;
+  for (int check = 0; check < veltrane::kOrderCheckCount; ++check) {
+    const auto which = static_cast<veltrane::OrderCheck>(check);
+    refused[veltrane::OrderCheckName(which)] = veltrane::OrdersRefusedBy(which);
+  }
   for (int rule = 0; rule < veltrane::kRiskRuleCount; ++rule) {
     refused[veltrane::RiskRuleName(static_cast<veltrane::RiskRule>(rule))] = counters.refused[rule];
   }
@@ -144,7 +148,9 @@ void RegisterRiskFunctions() {
           "RiskStatus() -> dict. The limits ('limits', as SetRiskLimits takes them), the\n"
           "kill switch ('trading_enabled'), the day's counters ('trading_day' YYYYMMDD,\n"
           "'orders_today', 'cancels_today'), 'orders_last_second', 'working_orders', the\n"
-          "requests refused by each rule ('refused') and the text of the latest refusal\n"
+          "requests refused by each rule ('refused': first the checks that no limit\n"
+          "switches off, 'request_id', 'trade_type', 'order_quantity' and 'order_price',\n"
+          "then 'trading_enabled' and the limits) and the text of the latest refusal\n"
           "('last_refusal', '' while there was none).");
   py::def("SetTradingEnabled", &SetTradingEnabled, py::arg("enabled"),
           "SetTradingEnabled(enabled: bool) -> None. The kill switch: with False every new\n"

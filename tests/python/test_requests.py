@@ -23,6 +23,16 @@ def order(**changes):
     return {key: value for key, value in request.items() if value is not KeyError}
 
 
+class Price:
+    """A number that is not a float: read through its __float__, as float() reads it."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
 class Odd(dict):
     """A dict whose own get() and [] lie: the readers must not use them."""
 
@@ -37,8 +47,10 @@ class Odd(dict):
 SENT = [
     ("insert", lambda: P.OrderInsert(order()),
      ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.345600", 100])),
-    ("insert negative price", lambda: P.OrderInsert(order(nOrderPrice=-5.7, nTradeType=2)),
-     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 1, b"-0.000500", 100])),
+    ("insert sell", lambda: P.OrderInsert(order(nOrderPrice=5.7, nTradeType=2)),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 1, b"0.000500", 100])),
+    ("insert price through __float__", lambda: P.OrderInsert(order(nOrderPrice=Price(123400.5))),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.340000", 100])),
     ("insert int price", lambda: P.OrderInsert(order(nOrderPrice=123400, nReqId=True)),
      ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.340000", 100])),
     ("insert long code", lambda: P.OrderInsert(order(szContractCode="60000012")),
@@ -47,21 +59,21 @@ SENT = [
      ("LibITG_ReqPlaceOrder", [1, b"", b"", b"", 2, b"12.345600", 100])),
     ("insert product", lambda: P.OrderInsert(order(szProductCode="P" * 200)),
      ("LibITG_ReqPlaceOrder", [1, b"", b"P" * 128, b"600000", 2, b"12.345600", 100])),
+    # Cut where it would split a character, not inside it.
+    ("insert product cut", lambda: P.OrderInsert(order(szProductCode="P" * 127 + "产品")),
+     ("LibITG_ReqPlaceOrder", [1, b"", b"P" * 127, b"600000", 2, b"12.345600", 100])),
     ("insert through a dict's own lookup", lambda: P.OrderInsert(Odd(order())),
      ("LibITG_ReqPlaceOrder", [1, b"", b"", b"600000", 2, b"12.345600", 100])),
-    ("cancel by number", lambda: P.OrderDelete({"nReqId": 3}),
+    ("cancel by number", lambda: P.OrderDelete({"nReqId": 3, "nOrderId": 0}),
      ("LibITG_ReqCancelOrder", [3, b"", b""])),
     ("cancel by code", lambda: P.OrderDelete({"nReqId": 4, "szOrderOrigId": "A1",
                                               "szProductCode": "P"}),
      ("LibITG_ReqCancelOrder", [4, b"P", b"A1"])),
     ("cancel long code", lambda: P.OrderDelete({"nReqId": 5, "szOrderOrigId": "X" * 200}),
      ("LibITG_ReqCancelOrder", [5, b"", b"X" * 127])),
-    ("cancel code None", lambda: P.OrderDelete({"nReqId": 6, "szOrderOrigId": None,
-                                                "nOrderId": None}),
+    ("cancel code None, by number", lambda: P.OrderDelete({"nReqId": 6, "szOrderOrigId": None,
+                                                          "nOrderId": 4}),
      ("LibITG_ReqCancelOrder", [6, b"", b""])),
-    ("cancel by code, number None", lambda: P.OrderDelete({"nReqId": 7, "szOrderOrigId": "A2",
-                                                           "nOrderId": None}),
-     ("LibITG_ReqCancelOrder", [7, b"", b"A2"])),
     ("orders", lambda: P.QryOrder({"nReqId": 7}), ("LibITG_ReqQueryOrders", [7])),
     ("matches", lambda: P.QryMatch({"nReqId": 8}), ("LibITG_ReqQueryTrades", [8])),
     ("positions", lambda: P.QryPosition({"nReqId": 9}), ("LibITG_ReqQueryPosition", [9])),
@@ -146,6 +158,37 @@ FAILURES += [
 ]
 
 
+# Requests no one meant: each raises before anything is sent.
+FAILURES += [
+    ("cancel naming no order", lambda: P.OrderDelete({"nReqId": 9}), ValueError,
+     "OrderDelete names no order: give 'nOrderId' (the order number) or 'szOrderOrigId' "
+     "(the gateway's order code)"),
+    ("cancel naming an empty code", lambda: P.OrderDelete({"nReqId": 9, "szOrderOrigId": ""}),
+     ValueError, None),
+    ("cancel of order None", lambda: P.OrderDelete({"nReqId": 9, "nOrderId": None,
+                                                    "szOrderOrigId": "A2"}),
+     TypeError, "nOrderId must be an int (the order number), not NoneType"),
+    ("cancel of order True", lambda: P.OrderDelete({"nReqId": 9, "nOrderId": True}),
+     TypeError, "nOrderId must be an int (the order number), not bool"),
+    ("price whose __float__ gives no float", lambda: P.OrderInsert(order(nOrderPrice=Price("1"))),
+     TypeError, "Price.__float__ returned non-float (type str)"),
+    ("code with NUL", lambda: P.OrderInsert(order(szContractCode="60\x000000")), ValueError,
+     "szContractCode: embedded null character"),
+    ("product with NUL", lambda: P.OrderInsert(order(szProductCode="P\x00Q")), ValueError,
+     "szProductCode: embedded null character"),
+    ("order code with NUL", lambda: P.OrderDelete({"nReqId": 1, "szOrderOrigId": "A\x001"}),
+     ValueError, "szOrderOrigId: embedded null character"),
+    ("subscription code with NUL", lambda: P.ReqSubQuote(1, ["market"], [], ["60\x000000"], "",
+                                                         ""), ValueError,
+     "codes: embedded null character"),
+    ("code beyond ASCII", lambda: P.OrderInsert(order(szContractCode="6000é0")),
+     UnicodeEncodeError, "'ascii' codec can't encode character '\\xe9' in position 4: "
+     "szContractCode takes ASCII codes such as 600000"),
+    ("subscription code beyond ASCII", lambda: P.ReqSubQuote(1, ["market"], [], ["６００000"],
+                                                             "", ""), UnicodeEncodeError, None),
+]
+
+
 @pytest.mark.parametrize("call,error,text", [c[1:] for c in FAILURES],
                          ids=[c[0] for c in FAILURES])
 def test_refused_requests_send_nothing(session, call, error, text):
@@ -159,7 +202,7 @@ def test_refused_requests_send_nothing(session, call, error, text):
 @pytest.mark.parametrize("function,call,result", [
     ("LibITG_ReqPlaceOrder", lambda: P.OrderInsert(order()), -7),
     ("LibITG_ReqPlaceOrder", lambda: P.OrderInsert(order()), 2 ** 33 + 5),
-    ("LibITG_ReqCancelOrder", lambda: P.OrderDelete({"nReqId": 1}), 3),
+    ("LibITG_ReqCancelOrder", lambda: P.OrderDelete({"nReqId": 1, "szOrderOrigId": "A1"}), 3),
     ("LibITG_ReqQueryOrders", lambda: P.QryOrder({"nReqId": 1}), 4),
     ("LibITG_ReqQueryTrades", lambda: P.QryMatch({"nReqId": 1}), 5),
     ("LibITG_ReqQueryPosition", lambda: P.QryPosition({"nReqId": 1}), 6),
@@ -170,6 +213,27 @@ def test_refused_requests_send_nothing(session, call, error, text):
 def test_results_are_the_librarys(session, function, call, result):
     driver.set_result(function, result)
     assert call() == (result + 2 ** 31) % 2 ** 32 - 2 ** 31
+
+
+# Orders that mean nothing, from any client: veltrane refuses them with -1
+# and its reason whatever the risk limits, and sends nothing.
+@pytest.mark.parametrize("changes,refusal", [
+    ({"nTradeType": 0}, "refused by trade_type: nTradeType 0 is neither 1 (buy) nor 2 (sell)"),
+    ({"nTradeType": 3}, "refused by trade_type: nTradeType 3 is neither 1 (buy) nor 2 (sell)"),
+    ({"nTradeType": -1}, "refused by trade_type: nTradeType -1 is neither 1 (buy) nor 2 (sell)"),
+    ({"nTradeType": 99}, "refused by trade_type: nTradeType 99 is neither 1 (buy) nor 2 (sell)"),
+    ({"nOrderVol": 0}, "refused by order_quantity: nOrderVol 0 is not a positive number of shares"),
+    ({"nOrderVol": -5},
+     "refused by order_quantity: nOrderVol -5 is not a positive number of shares"),
+    ({"nOrderPrice": 0.9},
+     "refused by order_price: nOrderPrice 0 is not a positive price (in 1/10000 yuan)"),
+    ({"nOrderPrice": -5.7},
+     "refused by order_price: nOrderPrice -5 is not a positive price (in 1/10000 yuan)"),
+], ids=lambda value: str(value))
+def test_orders_that_mean_nothing_are_refused(session, changes, refusal):
+    assert P.OrderInsert(order(**changes)) == -1
+    assert driver.calls() == []
+    assert Ombrel.RiskStatus()["last_refusal"] == refusal
 
 
 def test_refused_subscription_is_not_success(session):

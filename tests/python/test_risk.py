@@ -22,7 +22,9 @@ DEFAULTS = {
     "max_working_orders_per_code": 0, "price_band": 0.0, "refuse_without_price": False,
     "refuse_self_cross": False, "max_position_per_code": 0,
 }
-RULES = ["trading_enabled"] + list(DEFAULTS)
+# The checks no limit switches off come first.
+RULES = ["request_id", "trade_type", "order_quantity", "order_price",
+         "trading_enabled"] + list(DEFAULTS)
 GATEWAY_SELL, GATEWAY_BUY = 1, 2
 
 
