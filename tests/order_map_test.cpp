@@ -68,7 +68,7 @@ TEST_F(OrderMap, LoadingReadsTheFileAndLeavesItAsItIs) {
       {"last line without its newline", "0 A\n1 B", {{"A", 0}, {"B", 1}}, 2},
       {"only a line without newline", "3 C", {{"C", 3}}, 4},
       {"unreadable lines", "x 1\n\n  \n+ Q\n3 C\n", {{"C", 3}}, 4},
-      {"negative numbers", "-3 N\n", {{"N", -3}}, 0},
+      {"negative numbers are skipped", "-3 N\n-1 \n2 B\n", {{"B", 2}}, 3},
       {"white space around", "  12\tL  tail\r\n", {{"L", 12}}, 13},
       {"carriage return ends the code", "3 C\r\n", {{"C", 3}}, 4},
       {"a number on two lines goes to the last", "2 B\n2 C\n", {{"C", 2}}, 3},
@@ -96,6 +96,35 @@ TEST_F(OrderMap, LoadingReadsTheFileAndLeavesItAsItIs) {
     EXPECT_EQ(api.iNextOrderId, c.next);
     ExpectOneCodePerNumber(api);
     EXPECT_EQ(ReadFile(TodaysOrderFile()), c.file != nullptr ? c.file : "(missing)");
+  }
+}
+
+// A code on a line whose number no code can have is skipped and counted, as
+// a line that cannot be read would be a mistake passing in silence; a number
+// alone there (a cancel's of an order that never was) is ours and harmless.
+TEST_F(OrderMap, ALineWithANumberNoCodeCanHaveIsCounted) {
+  const struct {
+    const char* file;
+    uint64_t errors;
+    const char* error;
+  } cases[] = {
+      {"-1 X\n0 A\n", 1, "the line \"-1 X\" is skipped: order numbers run from 0 to "},
+      {"9223372036854775807 Z\n", 1, "the line \"9223372036854775807 Z\" is skipped"},
+      {"-7 \n0 A\n", 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    RemoveOrderFiles();
+    WriteFile(TodaysOrderFile(), c.file);
+    const uint64_t before = veltrane::OrderFileErrors();
+    TraderApiGo api;
+    api.LoadOrderMap();
+    EXPECT_EQ(veltrane::OrderFileErrors() - before, c.errors);
+    if (c.error != nullptr) {
+      EXPECT_NE(veltrane::LastOrderFileError().find(c.error), std::string::npos)
+          << veltrane::LastOrderFileError();
+    }
+    EXPECT_EQ(api.mapOrderId.count("X") + api.mapOrderId.count("Z"), 0u);
   }
 }
 

@@ -126,7 +126,8 @@ bool CodeFitsOrderFile(std::string_view code) {
   return true;
 }
 
-std::vector<OrderLine> ParseOrderFile(std::string_view content) {
+std::vector<OrderLine> ParseOrderFile(std::string_view content,
+                                      std::vector<OrderLine>* unusable) {
   std::vector<OrderLine> lines;
   for (size_t start = 0; start < content.size();) {
     size_t end = content.find('\n', start);
@@ -135,11 +136,17 @@ std::vector<OrderLine> ParseOrderFile(std::string_view content) {
     start = end + 1;
     size_t pos = 0;
     long long number = 0;
-    if (!ReadNumber(line, pos, number) || number == kNoOrderNumber) continue;
+    if (!ReadNumber(line, pos, number)) continue;
     while (pos < line.size() && IsSpace(line[pos])) ++pos;
     size_t codeEnd = pos;
     while (codeEnd < line.size() && !IsSpace(line[codeEnd])) ++codeEnd;
-    lines.push_back({number, std::string(line.substr(pos, codeEnd - pos))});
+    OrderLine read{number, std::string(line.substr(pos, codeEnd - pos))};
+    if (number < 0 || number == kNoOrderNumber) {
+      // A number alone there is a cancel's of an order that never was.
+      if (unusable != nullptr && !read.code.empty()) unusable->push_back(std::move(read));
+      continue;
+    }
+    lines.push_back(std::move(read));
   }
   return lines;
 }
@@ -302,7 +309,13 @@ bool OrderFile::CatchUp(off_t size, Merge merge, OrderMapRef map) {
   if (!locked) bytes.resize(wholeLines);
   end_ = from + static_cast<off_t>(bytes.size());
 
-  const std::vector<OrderLine> lines = ParseOrderFile(bytes);
+  std::vector<OrderLine> unusable;
+  const std::vector<OrderLine> lines = ParseOrderFile(bytes, &unusable);
+  for (const OrderLine& line : unusable) {
+    Fail("the line \"" + std::to_string(line.number) + " " + line.code +
+             "\" is skipped: order numbers run from 0 to " + std::to_string(kNoOrderNumber - 1),
+         0);
+  }
   if (whole) {
     // Everything held that the file does not mention must be written.
     unsaved_.clear();

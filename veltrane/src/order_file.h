@@ -67,9 +67,12 @@ struct OrderLine {
 
 // The readable lines of a file's content, in file order, a last line without
 // its newline included. A line that does not start with a decimal number in
-// the 64-bit range, or whose number is kNoOrderNumber, is skipped. Anything
-// after the code is ignored.
-std::vector<OrderLine> ParseOrderFile(std::string_view content);
+// the 64-bit range is skipped. So is one whose number no code can have (a
+// negative one, or kNoOrderNumber): numbers are given from 0, and taken, such
+// a line would hand its code a number the map never gives. Those that name a
+// code go to `unusable`. Anything after the code is ignored.
+std::vector<OrderLine> ParseOrderFile(std::string_view content,
+                                      std::vector<OrderLine>* unusable = nullptr);
 
 // Removes the copies "orders.temp.YYYYMMDD.partial-PID-N" in the current
 // directory that processes no longer running left behind (earlier versions
