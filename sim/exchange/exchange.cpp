@@ -53,7 +53,8 @@ void TellDayEnded(int fd) {
   }
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (written != 1) {
-    std::fprintf(stderr, "simulated exchange: VELTRANE_SIM_DAY_END_FD: the day's end could not be told\n");
+    std::fprintf(stderr,
+                 "simulated exchange: VELTRANE_SIM_DAY_END_FD: the day's end could not be told\n");
   }
 }
 

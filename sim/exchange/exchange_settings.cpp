@@ -347,8 +347,7 @@ const Row kRows[] = {
        }
        return ParseNumber(r.value, 1e-3, 1e6, r.settings.speed);
      }},
-    {{"VELTRANE_SIM_SEED", "integer", "0 to 18446744073709551615", "`1`",
-      "the generator's seed"},
+    {{"VELTRANE_SIM_SEED", "integer", "0 to 18446744073709551615", "`1`", "the generator's seed"},
      [](const Reading& r, std::string& why) {
        why = "expected an unsigned 64-bit decimal number";
        return ParseSeed(r.value, r.settings.source.market.seed);
@@ -441,8 +440,9 @@ const Row kRows[] = {
       "take the cash and positions from this account report"},
      [](const Reading& r, std::string& why) {
        if (Given(r.given, "VELTRANE_SIM_CAPITAL") || Given(r.given, "VELTRANE_SIM_POSITIONS")) {
-         why = "sets cash and positions, so neither VELTRANE_SIM_CAPITAL nor "
-               "VELTRANE_SIM_POSITIONS may be set beside it";
+         why =
+             "sets cash and positions, so neither VELTRANE_SIM_CAPITAL nor "
+             "VELTRANE_SIM_POSITIONS may be set beside it";
          return false;
        }
        return ReadAccountStart(r.value, r.settings.venue, why);
@@ -505,8 +505,8 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   for (size_t i = 1; i <= a.size(); ++i) {
     current[0] = i;
     for (size_t j = 1; j <= b.size(); ++j) {
-      current[j] = std::min({previous[j] + 1, current[j - 1] + 1,
-                             previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      current[j] = std::min(
+          {previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
     }
     std::swap(previous, current);
   }

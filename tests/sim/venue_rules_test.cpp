@@ -159,8 +159,7 @@ TEST(VenueRulesTest, ATapesCodesKeepTheirMarks) {
     if (marked) market.marks = {{"600000", Exchange::kShanghai, 0, true}};
     LiveVenue live({}, market);  // has seen 600000 close at 12.20
     // 12.20 at 5%: 12.81; at 10%: 13.42.
-    EXPECT_EQ(live.Insert("600000", kBuy, "12.82", 100),
-              marked ? VenueError::kOutsideLimits : 0);
+    EXPECT_EQ(live.Insert("600000", kBuy, "12.82", 100), marked ? VenueError::kOutsideLimits : 0);
   }
 }
 

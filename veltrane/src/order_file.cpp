@@ -126,8 +126,7 @@ bool CodeFitsOrderFile(std::string_view code) {
   return true;
 }
 
-std::vector<OrderLine> ParseOrderFile(std::string_view content,
-                                      std::vector<OrderLine>* unusable) {
+std::vector<OrderLine> ParseOrderFile(std::string_view content, std::vector<OrderLine>* unusable) {
   std::vector<OrderLine> lines;
   for (size_t start = 0; start < content.size();) {
     size_t end = content.find('\n', start);

@@ -436,9 +436,9 @@ void NoteInsertAnswer(int32_t reqId, int32_t errorId, const char* securityCode,
     const std::string code = TextOrEmpty(securityCode);
     const std::string order = TextOrEmpty(orderCode);
     // The price as the request carried it, in 1/10000 units.
-    const int64_t fixed =
-        std::isfinite(price) && price > 0 && price < 1e14 ? static_cast<int64_t>(price * 10000 + 0.5)
-                                                          : 0;
+    const int64_t fixed = std::isfinite(price) && price > 0 && price < 1e14
+                              ? static_cast<int64_t>(price * 10000 + 0.5)
+                              : 0;
     orders.Answered({reqId, errorId == 0, code, side, fixed, quantity, order});
   });
 }

@@ -42,8 +42,7 @@ bool AdmitCancel();
 
 // Trade events, on the gateway's thread. They never throw.
 void NoteInsertAnswer(int32_t reqId, int32_t errorId, const char* securityCode,
-                      const char* orderCode, int32_t side, double price,
-                      int32_t quantity) noexcept;
+                      const char* orderCode, int32_t side, double price, int32_t quantity) noexcept;
 void NoteOrderReport(const char* orderCode, char status, int32_t tradedQty, bool notice) noexcept;
 void NoteMatch(const char* securityCode, const char* orderCode, int32_t side,
                int32_t quantity) noexcept;

@@ -77,12 +77,12 @@ int TraderApiGo::reqOrderInsert(Corvane::TD_ReqOrderInsert* pReq) {
   // Checked once everything that may throw is built: an admitted order is
   // counted as sent, and its answer may come before the gateway call returns.
   const int64_t side = GatewaySide(pReq->nTradeType);
-  const uint64_t ticket =
-      veltrane::AdmitOrder(std::string(security.data, static_cast<size_t>(security.size)),
-                           side == LIBITG_SIDE_BUY, pReq->nOrderPrice, pReq->nOrderVol, pReq->nReqID);
+  const uint64_t ticket = veltrane::AdmitOrder(
+      std::string(security.data, static_cast<size_t>(security.size)), side == LIBITG_SIDE_BUY,
+      pReq->nOrderPrice, pReq->nOrderVol, pReq->nReqID);
   if (ticket == 0) return kRefused;
-  const int result = RequestResult(LibITG_ReqPlaceOrder(
-      pReq->nReqID, &account, &product, &security, side, &priceView, pReq->nOrderVol));
+  const int result = RequestResult(LibITG_ReqPlaceOrder(pReq->nReqID, &account, &product, &security,
+                                                        side, &priceView, pReq->nOrderVol));
   veltrane::OrderHandedOver(ticket, result);
   return result;
 }

@@ -77,8 +77,7 @@ bool WorkingOrders::FitsExactly(const Order& order, const Answer& answer) const 
 namespace {
 
 bool Alike(const WorkingOrders::Order& a, const WorkingOrders::Order& b) {
-  return a.codeKey == b.codeKey && a.buy == b.buy && a.price == b.price &&
-         a.quantity == b.quantity;
+  return a.codeKey == b.codeKey && a.buy == b.buy && a.price == b.price && a.quantity == b.quantity;
 }
 
 }  // namespace
