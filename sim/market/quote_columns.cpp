@@ -22,6 +22,9 @@
 namespace sim {
 namespace {
 
+// A trade's BuySellFlag: 1, 2 or 0, the values the export and the replay know.
+constexpr const char* kSideColumn = "side";
+
 using google::protobuf::internal::WireFormatLite;
 
 template <class Value>
@@ -101,7 +104,7 @@ std::vector<QuoteColumn> TradeColumns() {
   std::vector<QuoteColumn> columns = Leading<Type>();
   for (QuoteColumn column : {VELTRANE_COLUMN(Type, "price", TradePrice, tradeprice),
                              VELTRANE_COLUMN(Type, "volume", TradeVolume, tradevolume),
-                             VELTRANE_COLUMN(Type, "side", BuySellFlag, buysellflag)}) {
+                             VELTRANE_COLUMN(Type, kSideColumn, BuySellFlag, buysellflag)}) {
     columns.push_back(column);
   }
   return columns;
@@ -186,7 +189,12 @@ struct Cell {
 // Reads one number cell; `error` says what is wrong with it.
 bool ReadNumber(const QuoteColumn& column, std::string_view text, Cell& cell, std::string& error) {
   const std::string shown = "\"" + std::string(text) + "\"";
-  if (text.empty()) return true;
+  if (text.empty()) {
+    error =
+        "an empty cell (pandas writes NaN so); fill it, e.g. with fillna(0), or leave the "
+        "row out";
+    return false;
+  }
   if (column.type == FieldType::kDouble) {
     if (!ReadWhole(text, cell.real)) {
       error = shown + " is not a number";
@@ -292,7 +300,7 @@ bool ToCells(const QuoteTable& table, int64_t time, std::string_view payload, Ro
 }
 
 bool FromCells(const QuoteTable& table, const std::vector<std::string_view>& cells,
-               std::string& payload, int64_t& time, std::string& error) {
+               std::string& payload, int64_t& time, std::string& error, size_t& failed) {
   std::vector<Cell> read(table.columns.size());
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const QuoteColumn& column = table.columns[i];
@@ -308,10 +316,16 @@ bool FromCells(const QuoteTable& table, const std::vector<std::string_view>& cel
       cell.text = cells[i];
       if (i == table.code && cell.text.empty()) why = "no code";
     } else if (column.type != FieldType::kNone) {
-      ReadNumber(column, cells[i], cell, why);
+      if (ReadNumber(column, cells[i], cell, why) && column.name == kSideColumn &&
+          (cell.integer < 0 || cell.integer > 2)) {
+        why = "\"" + std::string(cells[i]) +
+              "\" is not a side: 1 (the buyer took the asks), 2 (the seller took the bids) or 0 "
+              "(an auction's uncross)";
+      }
     }
     if (!why.empty()) {
       error = column.name + ": " + why;
+      failed = i;
       return false;
     }
   }

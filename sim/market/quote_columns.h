@@ -66,13 +66,14 @@ struct RowOfMessage {
 bool ToCells(const QuoteTable& table, int64_t time, std::string_view payload, RowOfMessage& row);
 
 // The payload and exchange time of the message whose cells are `cells` (one
-// per column; the exchange's cell is not read, the table names it). An
-// empty number is 0, as an absent field is. False, with the column and
-// what is wrong with its cell in `error`, for a time that is not a clock
-// time, a number that is not one or is out of its field's range (prices,
-// volumes and amounts are finite and not negative), or an empty code.
+// per column; the exchange's cell is not read, the table names it). False,
+// with the column's index in `column` and its name and what is wrong with
+// its cell in `error`, for a time that is not a clock time, a number that is
+// not one or is out of its field's range (prices, volumes and amounts are
+// finite and not negative), an empty number (what pandas writes for NaN:
+// read as 0 it would be a trade at no price), or an empty code.
 bool FromCells(const QuoteTable& table, const std::vector<std::string_view>& cells,
-               std::string& payload, int64_t& time, std::string& error);
+               std::string& payload, int64_t& time, std::string& error, size_t& column);
 
 }  // namespace sim
 

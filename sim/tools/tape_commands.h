@@ -15,10 +15,11 @@ namespace sim {
 // out and counted.
 int ExportCsv(const std::string& tape, const std::string& dir);
 
-// A tape from DIR's files (either may be missing, not both). `renames`
-// maps the files' own column names to ours ("TradeTime" -> "time").
+// A tape from DIR's files: trades.csv, which must be there unless
+// `snapshotsOnly` leaves it out, and snapshots.csv, which may be missing.
+// `renames` maps the files' own column names to ours ("TradeTime" -> "time").
 int ImportCsv(const std::string& dir, const std::string& tape,
-              const std::map<std::string, std::string>& renames);
+              const std::map<std::string, std::string>& renames, bool snapshotsOnly);
 
 // "TradeTime=time,Price=price" -> renames; false with the reason.
 bool ReadRenames(const std::string& text, std::map<std::string, std::string>& renames,

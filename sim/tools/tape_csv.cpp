@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -222,8 +223,19 @@ struct CsvInput {
   int64_t previousTime = -1;
 };
 
-std::string Where(const CsvInput& input) {
-  return input.path + ":" + std::to_string(input.reader.Line()) + ": ";
+// "day/trades.csv:3: ", or with the file's column (counted from 1) of a
+// table's column: "day/trades.csv:3:4: ".
+std::string Where(const CsvInput& input, int column = -1) {
+  std::string where = input.path + ":" + std::to_string(input.reader.Line()) + ":";
+  if (column >= 0 && input.cellOf[static_cast<size_t>(column)] >= 0) {
+    where += std::to_string(input.cellOf[static_cast<size_t>(column)] + 1) + ":";
+  }
+  return where + " ";
+}
+
+bool IsSixDigits(std::string_view code) {
+  return code.size() == 6 &&
+         std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool ReadHeader(CsvInput& input, const std::map<std::string, std::string>& renames,
@@ -261,9 +273,11 @@ bool ReadHeader(CsvInput& input, const std::map<std::string, std::string>& renam
 
 // The code and exchange of a row: "600000" with an exchange column, or
 // "600000.SH" with or without one.
+// `column` says which column the error is about.
 bool ReadCode(const CsvInput& input, std::string_view code, Exchange& exchange, std::string& bare,
-              std::string& error) {
+              std::string& error, size_t& column) {
   const QuoteTable& table = QuoteTableOf(input.kind, Exchange::kShanghai);
+  column = table.code;
   bool named = false;
   size_t dot = code.rfind('.');
   if (dot != std::string_view::npos) {
@@ -274,8 +288,16 @@ bool ReadCode(const CsvInput& input, std::string_view code, Exchange& exchange, 
     code = code.substr(0, dot);
     named = true;
   }
+  if (!IsSixDigits(code)) {
+    // What pandas writes for 000001 read as a number.
+    error = "code: \"" + std::string(code) +
+            "\" is not a six-digit code (read the CSV with dtype={\"code\": str} to keep "
+            "leading zeros)";
+    return false;
+  }
   int at = input.cellOf[table.exchangeColumn];
   if (at >= 0) {
+    column = table.exchangeColumn;
     Exchange given;
     std::string_view text = input.cells[static_cast<size_t>(at)];
     if (!ReadExchange(text, given)) {
@@ -315,9 +337,10 @@ bool ReadRow(CsvInput& input, std::string& error) {
   const QuoteTable& shanghai = QuoteTableOf(input.kind, Exchange::kShanghai);
   Exchange exchange = Exchange::kShanghai;
   std::string& code = input.next.code;
+  size_t column = 0;
   if (!ReadCode(input, input.cells[static_cast<size_t>(input.cellOf[shanghai.code])], exchange,
-                code, why)) {
-    error = Where(input) + why;
+                code, why, column)) {
+    error = Where(input, static_cast<int>(column)) + why;
     return false;
   }
   const QuoteTable& table = QuoteTableOf(input.kind, exchange);
@@ -329,12 +352,13 @@ bool ReadRow(CsvInput& input, std::string& error) {
   }
   input.ours[table.code] = code;
   QuoteMessage& next = input.next;
-  if (!FromCells(table, input.ours, next.payload, next.time, why)) {
-    error = Where(input) + why;
+  if (!FromCells(table, input.ours, next.payload, next.time, why, column)) {
+    error = Where(input, static_cast<int>(column)) + why;
     return false;
   }
   if (next.time < input.previousTime) {
-    error = Where(input) + "time " + std::string(input.ours[table.time]) +
+    error = Where(input, static_cast<int>(table.time)) + "time " +
+            std::string(input.ours[table.time]) +
             " is earlier than the row before's (rows go in time order)";
     return false;
   }
@@ -433,7 +457,7 @@ int ExportCsv(const std::string& tape, const std::string& dir) {
 }
 
 int ImportCsv(const std::string& dir, const std::string& tape,
-              const std::map<std::string, std::string>& renames) {
+              const std::map<std::string, std::string>& renames, bool snapshotsOnly) {
   std::string error;
   std::vector<std::unique_ptr<CsvInput>> inputs;
   std::string missing;
@@ -442,7 +466,14 @@ int ImportCsv(const std::string& dir, const std::string& tape,
     auto input = std::make_unique<CsvInput>();
     input->kind = kFileKinds[i];
     input->path = JoinPath(dir, kFileNames[i]);
+    if (input->kind == kTrades && snapshotsOnly) continue;
     if (!IsFile(input->path)) {
+      // A day without its trades replays books that never trade.
+      if (input->kind == kTrades) {
+        return Fail(input->path +
+                    ": no such file (--snapshots-only imports the snapshots "
+                    "alone)");
+      }
       missing = kFileNames[i];
       continue;
     }
@@ -455,7 +486,7 @@ int ImportCsv(const std::string& dir, const std::string& tape,
     }
     inputs.push_back(std::move(input));
   }
-  if (inputs.empty()) return Fail(dir + ": holds neither snapshots.csv nor trades.csv");
+  if (inputs.empty()) return Fail(JoinPath(dir, kFileNames[0]) + ": no such file");
 
   PendingFile pending(tape);
   TapeWriter writer;

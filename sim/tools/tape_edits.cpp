@@ -27,24 +27,16 @@ bool ExchangeOfType(std::string_view typeName, Exchange& exchange) {
   return true;
 }
 
-// "600000" any exchange's, "600000.SH" Shanghai's only (000001 is both an
-// index in Shanghai and a stock in Shenzhen).
-bool CodeWanted(const QuoteMessage& message, const std::vector<std::string>& codes) {
-  if (codes.empty()) return true;
-  for (const std::string& wanted : codes) {
-    size_t dot = wanted.rfind('.');
-    if (dot == std::string::npos) {
-      if (message.code == wanted) return true;
-      continue;
-    }
-    Exchange exchange;
-    if (std::string_view(wanted).substr(0, dot) == message.code &&
-        ExchangeOfType(message.typeName, exchange) &&
-        std::string_view(wanted).substr(dot + 1) == ExchangeText(exchange)) {
-      return true;
-    }
-  }
-  return false;
+// Whether `wanted` names the message's code: "600000" any exchange's,
+// "600000.SH" Shanghai's only (000001 is both an index in Shanghai and a
+// stock in Shenzhen).
+bool Names(const std::string& wanted, const QuoteMessage& message) {
+  size_t dot = wanted.rfind('.');
+  if (dot == std::string::npos) return message.code == wanted;
+  Exchange exchange;
+  return std::string_view(wanted).substr(0, dot) == message.code &&
+         ExchangeOfType(message.typeName, exchange) &&
+         std::string_view(wanted).substr(dot + 1) == ExchangeText(exchange);
 }
 
 }  // namespace
@@ -60,19 +52,27 @@ int SliceTape(const std::string& in, const std::string& out, const SliceOptions&
   InputStatus status;
   int64_t read = 0;
   int64_t kept = 0;
+  std::vector<bool> seen(options.codes.size(), false);
   {
     ProgressBar progress;
     while ((status = input.Next(message, error)) == InputStatus::kRecord) {
       progress.Show(input.Share(), ++read);
-      if (message.time < options.from || message.time > options.to ||
-          !CodeWanted(message, options.codes)) {
-        continue;
+      bool wanted = options.codes.empty();
+      for (size_t i = 0; i < options.codes.size(); ++i) {
+        if (Names(options.codes[i], message)) wanted = seen[i] = true;
       }
+      if (!wanted || message.time < options.from || message.time > options.to) continue;
       if (!writer.Write(message)) break;
       ++kept;
     }
   }
   if (status == InputStatus::kFailed) return Fail(error);
+  std::string lacking;
+  for (size_t i = 0; i < seen.size(); ++i) {
+    if (!seen[i]) lacking += (lacking.empty() ? "" : ", ") + options.codes[i];
+  }
+  // A typo in a code would otherwise be an empty tape.
+  if (!lacking.empty()) return Fail(in + ": no message of " + lacking + "; nothing written");
   if (!writer.Close(error) || !pending.Commit(error)) return Fail(error);
   std::printf("kept %lld of %lld messages in %s\n", static_cast<long long>(kept),
               static_cast<long long>(read), out.c_str());

@@ -4,8 +4,9 @@
 //                           [--snapshot-ms N] [--trade-rate X] [--auctions on|off]
 //   quotetape dump FILE [--code CODE] [--limit N]
 //   quotetape stats FILE
+//   quotetape check FILE
 //   quotetape export FILE DIR
-//   quotetape import DIR FILE [--columns THEIRS=OURS,...]
+//   quotetape import DIR FILE [--columns THEIRS=OURS,...] [--snapshots-only]
 //   quotetape slice IN OUT [--from HH:MM[:SS[.mmm]]] [--to ...] [--codes LIST]
 //   quotetape merge OUT IN...
 //   quotetape settings [NAME=VALUE...]
@@ -13,7 +14,8 @@
 // generate writes the day the feed would generate with the same settings:
 // the options override the VELTRANE_SIM_* variables, which fill in the rest.
 // dump shows each snapshot's phase and, in a call auction, its indicative
-// uncross; stats counts the auctions' snapshots and lists each uncross.
+// uncross; stats counts the auctions' snapshots and lists each uncross;
+// check says whether a replay of the tape would give the whole day.
 // export writes DIR/snapshots.csv and DIR/trades.csv, import makes a tape of
 // them; slice keeps a time range (both ends included) and a set of codes;
 // merge joins tapes in exchange time. settings lists the simulated exchange's
@@ -44,8 +46,9 @@ constexpr const char* kUsage =
     "                               [--snapshot-ms N] [--trade-rate X] [--auctions on|off]\n"
     "       quotetape dump FILE [--code CODE] [--limit N]\n"
     "       quotetape stats FILE\n"
+    "       quotetape check FILE\n"
     "       quotetape export FILE DIR\n"
-    "       quotetape import DIR FILE [--columns THEIRS=OURS,...]\n"
+    "       quotetape import DIR FILE [--columns THEIRS=OURS,...] [--snapshots-only]\n"
     "       quotetape slice IN OUT [--from HH:MM[:SS[.mmm]]] [--to HH:MM[:SS[.mmm]]]\n"
     "                              [--codes LIST]\n"
     "       quotetape merge OUT IN...\n"
@@ -148,6 +151,50 @@ int Stats(const std::string& path) {
   return result;
 }
 
+// Whether a replay of the tape gives its whole day, as a backtest asks before
+// a day runs: every record whole, and market data among them. A damaged
+// record is stepped over to count those after it (its lengths still hold); a
+// record cut short or with impossible lengths ends the count.
+int Check(const std::string& path) {
+  sim::TapeReader reader;
+  std::string error;
+  if (!reader.Open(path, error)) return Fail(error);
+  sim::QuoteMessage message;
+  int64_t messages = 0;
+  int64_t replayed = -1;  // before the first damage; -1: none
+  int64_t market[2] = {0, 0};
+  uint64_t damagedAt = 0;
+  std::string damage;
+  for (sim::TapeStatus status; (status = reader.Next(message)) != sim::TapeStatus::kEnd;) {
+    if (status != sim::TapeStatus::kRecord && replayed < 0) {
+      replayed = messages;
+      damagedAt = reader.RecordOffset();
+      const std::string text = reader.Damage(status);
+      damage = text.substr(text.find(": ") + 2);
+    }
+    ++messages;
+    if (status == sim::TapeStatus::kRecord) {
+      if (message.kind == sim::kSnapshots) ++market[0];
+      if (message.kind == sim::kTrades) ++market[1];
+    } else if (status != sim::TapeStatus::kDamaged) {
+      break;
+    }
+  }
+  if (replayed >= 0) {
+    return Fail(path + ": tape damaged at byte " + std::to_string(damagedAt) + " (" + damage +
+                "); only " + std::to_string(replayed) + " of " + std::to_string(messages) +
+                " messages can be replayed");
+  }
+  if (market[0] + market[1] == 0) {
+    return Fail(path + ": no market data: none of its " + std::to_string(messages) +
+                " messages is a snapshot or a trade");
+  }
+  std::printf("%s: %lld messages, %lld snapshots, %lld trades\n", path.c_str(),
+              static_cast<long long>(messages), static_cast<long long>(market[0]),
+              static_cast<long long>(market[1]));
+  return 0;
+}
+
 int Slice(const std::string& in, const std::string& out,
           const std::map<std::string, std::string>& options) {
   sim::SliceOptions slice;
@@ -217,14 +264,24 @@ int main(int argc, char** argv) {
     return Dump(path, options);
   }
   if (command == "stats" && argc == 3) return Stats(path);
+  if (command == "check" && argc == 3) return Check(path);
   if (command == "export" && argc == 4) return sim::ExportCsv(path, argv[3]);
-  if (command == "import" && argc >= 4 && ReadOptions(argc, argv, 4, {"--columns"}, options)) {
-    std::map<std::string, std::string> renames;
-    std::string error;
-    if (options.count("--columns") && !sim::ReadRenames(options["--columns"], renames, error)) {
-      return Fail(error);
+  if (command == "import" && argc >= 4) {
+    // The one option without a value, wherever it stands.
+    std::vector<char*> rest(argv, argv + argc);
+    auto flag = std::find_if(rest.begin() + 4, rest.end(), [](const char* word) {
+      return std::strcmp(word, "--snapshots-only") == 0;
+    });
+    const bool snapshotsOnly = flag != rest.end();
+    if (snapshotsOnly) rest.erase(flag);
+    if (ReadOptions(static_cast<int>(rest.size()), rest.data(), 4, {"--columns"}, options)) {
+      std::map<std::string, std::string> renames;
+      std::string error;
+      if (options.count("--columns") && !sim::ReadRenames(options["--columns"], renames, error)) {
+        return Fail(error);
+      }
+      return sim::ImportCsv(path, argv[3], renames, snapshotsOnly);
     }
-    return sim::ImportCsv(path, argv[3], renames);
   }
   if (command == "slice" && argc >= 4 &&
       ReadOptions(argc, argv, 4, {"--from", "--to", "--codes"}, options)) {

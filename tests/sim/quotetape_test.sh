@@ -79,11 +79,31 @@ for command in stats dump; do
   grep -q "record at byte [0-9]*: a record whose checksum does not match" "$dir/err" ||
     fail "$command on a damaged tape: $(cat "$dir/err")"
 done
+# check: whether a replay gives the whole day, as a backtest asks first.
+messages=$("$tool" stats "$dir/a.tape" | awk '$1 == "messages" { print $2 }')
+"$tool" check "$dir/a.tape" > "$dir/out" || fail "check of a whole tape"
+grep -q "a.tape: $messages messages, " "$dir/out" || fail "check: $(cat "$dir/out")"
+head -c 12 "$dir/a.tape" > "$dir/header.tape"
+for case in "flipped|tape damaged at byte [0-9]* (a record whose checksum does not match.*); only [0-9]* of $messages messages can be replayed" \
+  "cut|tape damaged at byte [0-9]* (the last record is cut short); only $((messages - 1)) of $messages messages" \
+  "header|no market data: none of its 0 messages is a snapshot or a trade"; do
+  name=${case%%|*}
+  if "$tool" check "$dir/$name.tape" > /dev/null 2> "$dir/err"; then fail "check passed $name"; fi
+  grep -q "$name.tape: ${case#*|}" "$dir/err" || fail "check of $name: $(cat "$dir/err")"
+done
 mkfifo "$dir/fifo.tape"
 if "$tool" stats "$dir/fifo.tape" > /dev/null 2> "$dir/err"; then fail "a FIFO passed"; fi
 grep -q "not a regular file" "$dir/err" || fail "FIFO: $(cat "$dir/err")"
 if "$tool" generate "$dir/e.tape" --seed abc 2> "$dir/err"; then fail "--seed abc passed"; fi
 grep -q "VELTRANE_SIM_SEED='abc'" "$dir/err" || fail "bad seed: $(cat "$dir/err")"
+# settings: the table, and a check of settings as the exchange reads them.
+"$tool" settings | cut -f1 | grep -qx VELTRANE_SIM_SPEED || fail "settings lists no speed"
+"$tool" settings VELTRANE_SIM_SPEED=max VELTRANE_SIM_SEED=7 || fail "good settings refused"
+if "$tool" settings VELTRANE_SIM_SPEEED=max 2> "$dir/err"; then fail "a typo passed"; fi
+grep -qF "VELTRANE_SIM_SPEEED is not a setting of the simulated exchange; did you mean VELTRANE_SIM_SPEED?" \
+  "$dir/err" || fail "typo: $(cat "$dir/err")"
+if VELTRANE_SIM_SEDE=2 "$tool" generate "$dir/e.tape" 2> "$dir/err"; then fail "a typo in the environment passed"; fi
+grep -qF "did you mean VELTRANE_SIM_SEED?" "$dir/err" || fail "typo in the environment: $(cat "$dir/err")"
 set +e
 "$tool" frobnicate "$dir/a.tape" 2> /dev/null
 [ $? -eq 2 ] || fail "an unknown command is not a usage error"

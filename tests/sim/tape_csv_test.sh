@@ -59,8 +59,8 @@ levels=$(printf ',0%.0s' $(seq 40))
 } > "$edges/snapshots.csv"
 cat > "$edges/trades.csv" << 'EOF'
 time,code,exchange,price,volume,side
-0,600000,SH,5e-324,4294967295,2147483647
-93000000,000001,SZ,1.7976931348623157e+308,5e-324,-2147483648
+0,600000,SH,5e-324,4294967295,1
+93000000,000001,SZ,1.7976931348623157e+308,5e-324,2
 235959999,600000,SH,10.57,0,0
 EOF
 "$tool" import "$edges" "$dir/edges.tape" > /dev/null || fail "edge values refused"
@@ -82,6 +82,15 @@ EOF
   --columns TradeTime=time,SecurityID=code,Price=price,Qty=volume,BSFlag=side > "$dir/out" ||
   fail "vendor columns: $(cat "$dir/out")"
 grep -q "has no snapshots.csv" "$dir/out" || fail "the missing file is not mentioned"
+# Without trades.csv a day's books never trade: refused unless asked for.
+mkdir "$dir/books"
+cp "$dir/csv/snapshots.csv" "$dir/books/"
+if "$tool" import "$dir/books" "$dir/books.tape" > /dev/null 2> "$dir/err"; then
+  fail "imported without trades.csv"
+fi
+grep -qF "books/trades.csv: no such file (--snapshots-only imports the snapshots alone)" "$dir/err" ||
+  fail "no trades.csv: $(cat "$dir/err")"
+"$tool" import "$dir/books" "$dir/books.tape" --snapshots-only > /dev/null || fail "--snapshots-only"
 "$tool" dump "$dir/vendor.tape" > "$dir/dump"
 grep -q "^09:30:00.120 SSEL2_Transaction 600000 B 300@10.50" "$dir/dump" || fail "vendor row: $(cat "$dir/dump")"
 grep -q "^09:30:01.000 SZSEL2_Transaction 000001 S 100@11.20" "$dir/dump" || fail "vendor row: $(cat "$dir/dump")"
@@ -91,6 +100,7 @@ header="time,code,exchange,price,volume,side"
 bad_case() {
   name=$1 file=$2 expected=$3
   rm -rf "$dir/bad" && mkdir "$dir/bad"
+  echo "$header" > "$dir/bad/trades.csv"  # a day with no trades, unless the case's file
   cat > "$dir/bad/$file"
   if "$tool" import "$dir/bad" "$dir/bad.tape" > /dev/null 2> "$dir/err"; then
     fail "$name: imported"
@@ -102,23 +112,36 @@ bad_case() {
 printf '%s\n' "time,code,exchange,price,side" "93000000,600000,SH,10.5,1" |
   bad_case "missing column" trades.csv 'trades.csv:1: no column "volume"'
 printf '%s\n' "$header" "93000000,600000,SH,10.5,100,1" "93000100,600000,SH,10.5,1OO,1" |
-  bad_case "text in a number" trades.csv 'trades.csv:3: volume: "1OO" is not a number'
+  bad_case "text in a number" trades.csv 'trades.csv:3:5: volume: "1OO" is not a number'
 printf '%s\n' "$header" "93000000,600000,SH,10.5,100,1" "92959999,600000,SH,10.5,100,1" |
-  bad_case "time going backwards" trades.csv 'trades.csv:3: time 92959999 is earlier than the row before'
+  bad_case "time going backwards" trades.csv 'trades.csv:3:1: time 92959999 is earlier than the row before'
 printf '%s\n' "$header" "93000000,600000,SH,10.5,100" |
   bad_case "missing cell" trades.csv 'trades.csv:2: 5 cells where the header has 6'
 printf '%s\n' "$header" "93000000,600000,SH,10.5,4294967296,1" |
-  bad_case "over a field's range" trades.csv 'trades.csv:2: volume: "4294967296" is out of range'
+  bad_case "over a field's range" trades.csv 'trades.csv:2:5: volume: "4294967296" is out of range'
 printf '%s\n' "$header" "93000000,600000,SH,-10.5,100,1" |
-  bad_case "negative price" trades.csv 'trades.csv:2: price: "-10.5" is out of range'
+  bad_case "negative price" trades.csv 'trades.csv:2:4: price: "-10.5" is out of range'
 printf '%s\n' "$header" "96000000,600000,SH,10.5,100,1" |
-  bad_case "not a time of day" trades.csv 'trades.csv:2: time: "96000000" is not a time'
+  bad_case "not a time of day" trades.csv 'trades.csv:2:1: time: "96000000" is not a time'
 printf '%s\n' "$header" "93000000,600000,XX,10.5,100,1" |
-  bad_case "unknown exchange" trades.csv 'trades.csv:2: exchange: "XX" is neither SH nor SZ'
+  bad_case "unknown exchange" trades.csv 'trades.csv:2:3: exchange: "XX" is neither SH nor SZ'
 printf '%s\n' "time,code,price,volume,side" "93000000,600000,10.5,100,1" |
-  bad_case "no exchange at all" trades.csv 'trades.csv:2: code: "600000" names no exchange'
+  bad_case "no exchange at all" trades.csv 'trades.csv:2:2: code: "600000" names no exchange'
 printf '%s\n' "time,code,exchange,phase" "93000000,600000,SH,T" |
   bad_case "snapshot without levels" snapshots.csv 'snapshots.csv:1: no column "pre_close"'
+# What pandas leaves of a file: NaN as an empty cell, 000001 read as the number 1.
+printf '%s\n' "$header" "93000000,600000,SH,,1800,1" |
+  bad_case "empty price" trades.csv 'trades.csv:2:4: price: an empty cell (pandas writes NaN so)'
+printf '%s\n' "$header" "93000000,600000,SH,10.5,,1" |
+  bad_case "empty volume" trades.csv 'trades.csv:2:5: volume: an empty cell'
+printf '%s\n' "$header" "93000000,600000,SH,nan,100,1" |
+  bad_case "NaN price" trades.csv 'trades.csv:2:4: price: "nan" is out of range'
+printf '%s\n' "$header" "93000000,1,SZ,10.5,100,1" |
+  bad_case "code without its zeros" trades.csv 'trades.csv:2:2: code: "1" is not a six-digit code (read the CSV with dtype={"code": str} to keep leading zeros)'
+printf '%s\n' "$header" "93000000,600000,SH,10.5,100,5" |
+  bad_case "unknown side" trades.csv 'trades.csv:2:6: side: "5" is not a side: 1 (the buyer took the asks), 2 (the seller took the bids) or 0'
+{ head -n 1 "$dir/csv/snapshots.csv"; sed -n 2p "$dir/csv/snapshots.csv" | awk -F, -v OFS=, '{ $22 = ""; print }'; } |
+  bad_case "empty level" snapshots.csv 'snapshots.csv:2:22: bid_volume1: an empty cell'
 # A bad row after good ones in the other file still leaves no tape.
 cp "$dir/csv/snapshots.csv" "$dir/good_snapshots.csv"
 { cat "$dir/csv/trades.csv"; echo "235959999,600000,SH,10.5,100,abc"; } > "$dir/bad_trades.csv"
@@ -126,16 +149,23 @@ rm -rf "$dir/mixed" && mkdir "$dir/mixed"
 mv "$dir/good_snapshots.csv" "$dir/mixed/snapshots.csv"
 mv "$dir/bad_trades.csv" "$dir/mixed/trades.csv"
 if "$tool" import "$dir/mixed" "$dir/mixed.tape" > /dev/null 2> "$dir/err"; then fail "mixed: imported"; fi
-grep -q 'trades.csv:[0-9]*: side: "abc" is not a number' "$dir/err" || fail "mixed: $(cat "$dir/err")"
+grep -q 'trades.csv:[0-9]*:6: side: "abc" is not a number' "$dir/err" || fail "mixed: $(cat "$dir/err")"
 [ -z "$(find "$dir" -maxdepth 1 -name 'mixed.tape*')" ] || fail "mixed: left a tape"
 
 # Slices: by code they partition the day, and merged back they give its stats.
 "$tool" slice "$dir/day.tape" "$dir/sh.tape" --codes 600000.SH,601318 > /dev/null
 "$tool" slice "$dir/day.tape" "$dir/sz.tape" --codes 000001.SZ,300750.SZ > /dev/null
-"$tool" slice "$dir/day.tape" "$dir/none.tape" --codes 000001.SH > /dev/null
 count() { "$tool" stats "$1" | awk '$1 == "messages" { print $2 }'; }
 [ "$(($(count "$dir/sh.tape") + $(count "$dir/sz.tape")))" -eq "$messages" ] || fail "code slices"
-[ "$(count "$dir/none.tape")" -eq 0 ] || fail "000001.SH took Shenzhen's 000001"
+# A code the tape lacks (Shanghai's 000001 is an index this day has not) is
+# an error naming it, not an empty tape.
+if "$tool" slice "$dir/day.tape" "$dir/none.tape" --codes 600000,000001.SH,688999 > /dev/null \
+  2> "$dir/err"; then
+  fail "a slice of codes the tape lacks"
+fi
+grep -qF "day.tape: no message of 000001.SH, 688999; nothing written" "$dir/err" ||
+  fail "codes the tape lacks: $(cat "$dir/err")"
+[ ! -e "$dir/none.tape" ] || fail "a slice of codes the tape lacks left a tape"
 "$tool" dump "$dir/sz.tape" | awk '$3 != "000001" && $3 != "300750" { exit 1 }' || fail "--codes"
 "$tool" merge "$dir/merged.tape" "$dir/sz.tape" "$dir/sh.tape" > "$dir/out"
 grep -q "merged $messages messages of 2 tapes" "$dir/out" || fail "merge: $(cat "$dir/out")"
