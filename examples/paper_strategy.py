@@ -95,6 +95,7 @@ class Strategy(Ombrel.QuantCallBack):
         pass
 
     RtnUserInfo = RtnRspSubQuote = RtnRspOrderInsert = RtnRspOrderDelete = RtnConnect
+    RtnDisconnect = RtnRspQryOrder = RtnRspQryMatch = RtnTransaction = RtnConnect
 
     def RtnLoginWarn(self):
         print(f"login refused: status {self.rspdict.get('pInfo')}")

@@ -3,10 +3,13 @@
 import json
 from decimal import Decimal
 
-# The columns of days.csv after the parameters, in order.
+# The columns of days.csv after the parameters, in order. A day's status is
+# "ok", "error" (it ran; its handlers raised `errors` times, `traceback` the
+# first), "failed" (it did not finish: `error` says how) or "skipped" (an
+# earlier day of its run failed).
 DAY_COLUMNS = ["run", "index", "day", "status", "cash", "positions_value", "total", "pnl",
                "fees", "taxes", "orders", "fills", "traded_amount", "ordered_quantity",
-               "traded_quantity", "positions"]
+               "traded_quantity", "positions", "errors", "error", "traceback"]
 
 
 def day_row(report_text, start_total):

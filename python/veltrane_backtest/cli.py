@@ -9,6 +9,8 @@
 import argparse
 import itertools
 import pathlib
+import re
+import subprocess
 import sys
 import time
 
@@ -36,7 +38,10 @@ def parse_grid(script_params, texts):
     return [dict(zip(keys, combination)) for combination in itertools.product(*values)]
 
 
-def parse_settings(texts):
+def parse_settings(texts, quotetape):
+    """--sim NAME=VALUE ... as a dict, each checked as the simulated exchange
+    reads it (quotetape settings), so that a typo or a bad value is refused
+    before anything runs rather than at every day's login."""
     settings = {}
     for text in texts:
         name, sign, value = text.partition("=")
@@ -45,7 +50,24 @@ def parse_settings(texts):
         if name in sweep.RUNNER_SETTINGS:
             raise strategy_script.ScriptError(f"--sim {name}: set by the runner for each day")
         settings[name] = value
+    if settings:
+        done = subprocess.run([quotetape, "settings", *(f"{k}={v}" for k, v in settings.items())],
+                              capture_output=True, text=True, timeout=60)
+        if done.returncode != 0:
+            problems = "; ".join(done.stderr.strip().splitlines()) or f"status {done.returncode}"
+            raise strategy_script.ScriptError(f"--sim: {problems}")
     return settings
+
+
+SIZE_UNITS = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
+
+
+def parse_bytes(text):
+    """'4G', '512M', '1000000' -> bytes; 0 for no bound."""
+    match = re.fullmatch(r"(\d+)([KMG]?)(?:i?B)?", text.strip(), re.IGNORECASE)
+    if not match:
+        raise argparse.ArgumentTypeError(f"'{text}' is not a size such as 4G, 512M or 0")
+    return int(match.group(1)) * SIZE_UNITS[match.group(2).upper()]
 
 
 def arguments(argv):
@@ -71,13 +93,18 @@ def arguments(argv):
     parser.add_argument("--sim", action="append", default=[], metavar="VELTRANE_SIM_X=V",
                         help="a setting of the simulated exchange for every day")
     parser.add_argument("--build", help="the build folder (default: the project's build/)")
-    parser.add_argument("--day-timeout", type=float, default=3600,
-                        help="seconds after which a day's process is killed (default 3600)")
+    parser.add_argument("--day-timeout", type=float, default=600,
+                        help="seconds after which a day's process is killed (default 600)")
+    parser.add_argument("--day-memory", type=parse_bytes, default=4 << 30, metavar="SIZE",
+                        help="address space each day's process may take, e.g. 4G, 512M "
+                             "(default 4G; 0 for no bound)")
     options = parser.parse_args(argv)
     if options.workers < 1:
         parser.error("--workers must be at least 1")
     if options.generate is not None and options.generate < 1:
         parser.error("--generate must be at least 1")
+    if options.day_timeout <= 0:
+        parser.error("--day-timeout must be more than 0")
     return options
 
 
@@ -87,11 +114,11 @@ def main(argv=None):
 
     tty = sys.stderr.isatty()
     try:
-        literals = strategy_script.read_literals(options.script)
-        grid = parse_grid(literals["PARAMS"], options.param)
-        settings = parse_settings(options.sim)
         out = pathlib.Path(options.out)
         build = pathlib.Path(options.build or sweep.PACKAGE_ROOT.parent / "build")
+        literals = strategy_script.read_literals(options.script)
+        grid = parse_grid(literals["PARAMS"], options.param)
+        settings = parse_settings(options.sim, str(build / "sim" / "quotetape"))
         if options.days:
             day_list = days_module.from_tapes(options.days)
         else:
@@ -107,7 +134,12 @@ def main(argv=None):
         return 2
 
     work = sweep.Sweep(options.script, day_list, grid, out, options.capital, settings, build,
-                       options.day_timeout)
+                       options.day_timeout, options.day_memory)
+    # One message at once rather than the same error on every day.
+    problem = sweep.check_script(work.runs()[0])
+    if problem is not None:
+        print(f"backtest: {problem}", file=sys.stderr)
+        return 2
     began = time.monotonic()
     connect = (sweep.remote_client(options.scheduler) if options.scheduler
                else sweep.local_client(options.workers))
@@ -122,11 +154,20 @@ def main(argv=None):
                 sets.update()
             if not result["ok"] and not result.get("skipped"):
                 tqdm.write(f"backtest: {result['error']}", file=sys.stderr)
+            elif result["ok"] and result["errors"]:
+                run = work.runs()[[r["name"] for r in work.runs()].index(result["run"])]
+                tqdm.write(f"backtest: {run['label']}: day {result['index'] + 1} "
+                           f"({result['day']}): {result['errors']} errors in handlers; the "
+                           f"first: {report.first_line(result['traceback'])}", file=sys.stderr)
         results = work.run(client, on_day)
-    runs, _ = report.write(work, results, options.capital,
-                           f"Backtest of {pathlib.Path(options.script).name}")
-    failed = int((runs["status"] != "ok").sum())
+    runs, day_rows = report.write(work, results, options.capital,
+                                  f"Backtest of {pathlib.Path(options.script).name}")
+    failed = int((runs["status"] == "failed").sum())
+    raised = int((runs["status"] == "error").sum())
+    error_days = int((day_rows["status"] == "error").sum())
     print(f"{len(grid)} parameter sets x {len(day_list)} days in "
-          f"{time.monotonic() - began:.1f} s: {len(grid) - failed} complete, {failed} failed; "
+          f"{time.monotonic() - began:.1f} s: {len(grid) - failed - raised} complete, "
+          f"{raised} with errors ({error_days} day{'' if error_days == 1 else 's'} whose "
+          f"handlers raised), {failed} failed; "
           f"{out / 'report.html'}")
-    return 1 if failed else 0
+    return 1 if failed or raised else 0

@@ -6,7 +6,8 @@
                   account.DAY_COLUMNS
     report.html   one page, images embedded: the table sorted by Sharpe, the
                   equity curves and drawdowns of the best runs, each day's
-                  PnL, and the failures with their tracebacks
+                  PnL, and the days that failed or whose handlers raised,
+                  with their tracebacks
     runs/RUN/DAY.json, DAY.log   each day's account report and output
 """
 
@@ -22,6 +23,12 @@ from veltrane_backtest import account, metrics
 BEST_DRAWN = 5
 
 
+def first_line(trace):
+    """The last line of a traceback: the exception and its message."""
+    lines = [line for line in trace.strip().splitlines() if line.strip()]
+    return lines[-1] if lines else ""
+
+
 def tables(sweep, results, capital):
     """days.csv and results.csv as data frames, from the results by run."""
     day_rows, run_rows = [], []
@@ -30,18 +37,31 @@ def tables(sweep, results, capital):
         rows = []
         for result in chain:
             row = {**run["params"], "run": run["name"], "index": result["index"] + 1,
-                   "day": result["day"]}
+                   "day": result["day"], "errors": 0, "error": "", "traceback": ""}
             if result["ok"]:
-                row.update(status="ok", **account.day_row(result["report"], start_total))
+                row.update(status="error" if result["errors"] else "ok",
+                           **account.day_row(result["report"], start_total))
+                if result["errors"]:
+                    row.update(errors=result["errors"], error=first_line(result["traceback"]),
+                               traceback=result["traceback"])
                 start_total = str(row["total"])  # the report's two decimals, as written
+            elif result.get("skipped"):
+                row.update(status="skipped", error=result["error"])
             else:
-                row["status"] = "skipped" if result.get("skipped") else "failed"
+                row.update(status="failed", error=result["error"],
+                           traceback=result.get("traceback", ""))
             rows.append(row)
         day_rows += rows
         failed = next((r for r in chain if not r["ok"]), None)
+        raised = [row for row in rows if row["status"] == "error"]
         summary = {**run["params"], "run": run["name"]}
         if failed is None:
-            summary.update(status="ok", error="", **metrics.figures(pd.DataFrame(rows), capital))
+            summary.update(status="error" if raised else "ok", error="",
+                           **metrics.figures(pd.DataFrame(rows), capital))
+            if raised:
+                summary["error"] = (f"{run['label']}: handlers raised on {len(raised)} of "
+                                    f"{len(rows)} days, first on day {raised[0]['index']} "
+                                    f"({raised[0]['day']}): {raised[0]['error']}")
         else:
             summary.update(status="failed", error=failed["error"],
                            days=sum(1 for r in chain if r["ok"]))
@@ -67,7 +87,7 @@ def write(sweep, results, capital, title):
     runs, days = tables(sweep, results, capital)
     runs.to_csv(out / "results.csv", index=False)
     days.to_csv(out / "days.csv", index=False)
-    (out / "report.html").write_text(page(runs, days, capital, title, results))
+    (out / "report.html").write_text(page(runs, days, capital, title))
     return runs, days
 
 
@@ -87,8 +107,8 @@ def figures(runs, days, capital):
 
     money = FuncFormatter(lambda value, _: f"{value:,.0f}")
 
-    ranked = runs[runs["status"] == "ok"].sort_values("sharpe", ascending=False,
-                                                      na_position="last")
+    ranked = runs[runs["status"] != "failed"].sort_values("sharpe", ascending=False,
+                                                          na_position="last")
     best = ranked["run"].head(BEST_DRAWN).tolist()
     if not best:
         return []
@@ -158,7 +178,7 @@ img { max-width: 100%; display: block; margin: 1em 0; }
 """
 
 
-def page(runs, days, capital, title, results):
+def page(runs, days, capital, title):
     ranked = runs.sort_values(["sharpe", "run"], ascending=[False, True], na_position="last")
     shown = ranked.copy()
     formats = {"total_return": _percent, "max_drawdown": _percent, "volatility": _percent,
@@ -173,23 +193,25 @@ def page(runs, days, capital, title, results):
     shown = shown.drop(columns=["error"]).rename(columns=lambda name: name.replace("_", " "))
     table = shown.to_html(index=False, border=0, na_rep="", classes="results")
     failures = []
-    for chain in results:
-        for result in chain:
-            if not result["ok"] and not result.get("skipped"):
-                failures.append(f"<h3>{html.escape(result['error'])}</h3>"
-                                f"<pre>{html.escape(result.get('traceback', ''))}</pre>")
+    for row in days[days["status"].isin(["failed", "error"])].itertuples():
+        what = (row.error if row.status == "failed" else
+                f"{row.run} day {row.index} ({row.day}): {row.errors} errors in handlers; "
+                f"the first: {row.error}")
+        failures.append(f"<h3>{html.escape(what)}</h3><pre>{html.escape(row.traceback)}</pre>")
     ok = int((runs["status"] == "ok").sum())
+    raised = int((runs["status"] == "error").sum())
     parts = [
         "<!DOCTYPE html>", '<html lang="en"><head><meta charset="utf-8">',
         f"<title>{html.escape(title)}</title><style>{STYLE}</style></head><body>",
         f"<h1>{html.escape(title)}</h1>",
         f"<p>{len(runs)} parameter sets over {days['index'].max() if len(days) else 0} days, "
-        f"{ok} complete; each starts with {float(capital):,.2f} yuan. Sorted by the "
+        f"{ok} complete, {raised} with errors in handlers; each starts with "
+        f"{float(capital):,.2f} yuan. Sorted by the "
         "annualised Sharpe ratio of daily returns (252 days, no risk-free rate).</p>",
         table,
         *figures(runs, days, capital),
     ]
     if failures:
-        parts += ["<h2>Failures</h2>", *failures]
+        parts += ["<h2>Failures and errors</h2>", *failures]
     parts.append("</body></html>")
     return "\n".join(parts)

@@ -7,6 +7,9 @@ at module level:
     CODES = ["600000.SH", "000001.SZ"]     # the codes it trades, with suffix
     QUOTES = ["market"]                    # optional: the kinds to subscribe
     class Strategy(Ombrel.QuantCallBack):  # made with no arguments
+        def __init__(self):
+            Ombrel.QuantCallBack.__init__(self)
+        def RtnMarket(self): ...           # and every other method of EVENT_METHODS
         def start(self): ...               # optional: after the login, before
                                            # the subscription; False fails the day
         def finish(self): ...              # optional: once the day is over
@@ -14,7 +17,9 @@ at module level:
 and reads its parameters from PARAMS when a Strategy is made: the runner
 puts each parameter set into PARAMS first. PARAMS, CODES and QUOTES are
 literals, so that the runner reads them without running the script, and its
-own start-up code stays under `if __name__ == "__main__":`.
+own start-up code stays under `if __name__ == "__main__":`. Before any day
+runs, the runner checks all of this (check_strategy), so that a mistake is
+one message at once rather than a day of errors.
 """
 
 import ast
@@ -24,6 +29,14 @@ import sys
 import types
 
 LITERALS = ("PARAMS", "CODES", "QUOTES")
+# Ombrel's event methods, each of which a Strategy defines: Ombrel calls the
+# method of every event, and one the class lacks raises on each of them.
+EVENT_METHODS = (
+    "RtnConnect", "RtnDisconnect", "RtnUserInfo", "RtnLoginWarn", "RtnRspQryOrder",
+    "RtnRspQryMatch", "RtnRspQryPosition", "RtnRspOrderInsert", "RtnRspOrderDelete",
+    "RtnOrderStatusChangeNotice", "RtnOrderMatchNotice", "RtnRspSubQuote", "RtnMarket",
+    "RtnTransaction", "RtnQryAccountMaxEntrustCount",
+)
 
 
 class ScriptError(Exception):
@@ -47,8 +60,14 @@ def read_literals(path):
                 except ValueError:
                     raise ScriptError(f"{path}:{node.lineno}: {target.id} must be a literal") \
                         from None
-    params = found.get("PARAMS", {})
-    codes = found.get("CODES")
+    if "PARAMS" not in found:
+        raise ScriptError(f"{path}: no PARAMS: a strategy script names its parameters and "
+                          "their defaults in PARAMS = {...} ({} for none)")
+    if "CODES" not in found:
+        raise ScriptError(f"{path}: no CODES: a strategy script lists what it trades in "
+                          "CODES = ['600000.SH', ...]")
+    params = found["PARAMS"]
+    codes = found["CODES"]
     if not isinstance(params, dict) or not all(isinstance(k, str) for k in params):
         raise ScriptError(f"{path}: PARAMS must be a dict of names to default values")
     if not isinstance(codes, list) or not codes or \
@@ -91,3 +110,33 @@ def load(path, params):
     if not isinstance(getattr(module, "Strategy", None), type):
         raise ScriptError(f"{path}: no class Strategy")
     return module
+
+
+def check_strategy(module, ombrel):
+    """The loaded script's Strategy as the runner needs it: a subclass of
+    QuantCallBack with every event method, made with no arguments, whose
+    __init__ has made it a QuantCallBack. Raises ScriptError saying what is
+    wrong."""
+    path = module.__file__
+    strategy = module.Strategy
+    base = ombrel.QuantCallBack
+    if not issubclass(strategy, base):
+        raise ScriptError(f"{path}: Strategy is not a subclass of Ombrel.QuantCallBack")
+    # The methods QuantCallBack registers only raise; a subclass must have its own.
+    missing = [name for name in EVENT_METHODS
+               if not callable(getattr(strategy, name, None))
+               or getattr(strategy, name) is getattr(base, name, None)]
+    if missing:
+        raise ScriptError(f"{path}: Strategy lacks {', '.join(missing)}: Ombrel calls a "
+                          "method for every event, so each needs one (an empty one will do)")
+    try:
+        made = strategy()
+    except Exception as error:  # noqa: B902 - whatever the script's __init__ raises
+        raise ScriptError(f"{path}: Strategy() raised {type(error).__name__}: {error}") from error
+    try:
+        made.errorid  # noqa: B018 - a member only an initialised QuantCallBack has
+    except Exception:  # noqa: B902 - the binding's ArgumentError
+        raise ScriptError(f"{path}: Strategy.__init__ does not call "
+                          "Ombrel.QuantCallBack.__init__(self), so no event can reach it") \
+            from None
+    return made

@@ -14,8 +14,18 @@ so days need no shared directory, only the tapes and the code at the same
 paths on every worker. A worker that dies takes its task with it; the
 scheduler runs it again elsewhere (recomputing a lost day before it if need
 be), and since a day at full speed in lockstep is the same every run, so is
-the result. A day that fails ends its chain: the later days of that
-parameter set are marked as skipped, and the other chains go on.
+the result.
+
+Every day ends with what happened to it. Before it runs, its tape is checked
+(quotetape check: a damaged or cut tape, or one without market data, fails
+the day at once). It runs in a process group of its own, killed when the day
+ends, so that nothing the strategy started outlives it, with its address
+space bounded (--day-memory) and its time (--day-timeout). A day that ran
+but whose handlers raised is "error": its account report still starts the
+next day. A day that did not finish is "failed", with how (a refused login
+and the simulator's reason, a signal, an exit status, no end in time, the
+strategy's traceback) and ends its chain: the later days of that parameter
+set are "skipped", and the other chains go on.
 """
 
 import contextlib
@@ -23,22 +33,85 @@ import json
 import logging
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import tempfile
 import uuid
 
 PACKAGE_ROOT = pathlib.Path(__file__).resolve().parent.parent
-# What the runner and the harness set for every day, never the user.
+# What the runner and the harness set for every day, never the user: the
+# day's market, pace and account (a settings file could name any of them).
 RUNNER_SETTINGS = ("VELTRANE_SIM_TAPE", "VELTRANE_SIM_SPEED", "VELTRANE_SIM_ACCOUNT_REPORT",
-                   "VELTRANE_SIM_ACCOUNT_START", "VELTRANE_SIM_CAPITAL", "VELTRANE_SIM_DAY_END_FD",
-                   "VELTRANE_SIM_UPSTREAM", "VELTRANE_SIM_RECORD")
+                   "VELTRANE_SIM_ACCOUNT_START", "VELTRANE_SIM_CAPITAL", "VELTRANE_SIM_POSITIONS",
+                   "VELTRANE_SIM_DAY_END_FD", "VELTRANE_SIM_UPSTREAM", "VELTRANE_SIM_RECORD",
+                   "VELTRANE_SIM_CONFIG")
 # The tail of a day's output kept with its result.
 LOG_TAIL = 64 * 1024
+# What the simulated exchange prints before the lines that say why it refuses
+# every login.
+REFUSAL_HEADER = "simulated exchange: every login will be refused:"
 
 
 def _tail(text):
     return text if len(text) <= LOG_TAIL else "...\n" + text[-LOG_TAIL:]
+
+
+def day_environment(run):
+    """The environment of a day's process (and of the script's check): the
+    worker's, without its VELTRANE_SIM_* settings, with the run's."""
+    environment = {name: value for name, value in os.environ.items()
+                   if not name.startswith("VELTRANE_SIM_")}
+    environment.update(run["settings"])
+    environment["PYTHONPATH"] = os.pathsep.join(run["python_path"])
+    # The stand-ins come first whatever the worker's environment says: a
+    # backtest never reaches a broker.
+    environment["LD_LIBRARY_PATH"] = os.pathsep.join(
+        [run["stand_ins"]] + [p for p in [os.environ.get("LD_LIBRARY_PATH")] if p])
+    return environment
+
+
+def check_script(run):
+    """None when the script's Strategy can run a day, else why not."""
+    done = subprocess.run([run["python"], "-m", "veltrane_backtest.harness", "--check",
+                           "--script", run["script"]], env=day_environment(run),
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+    return None if done.returncode == 0 else (done.stderr.strip() or done.stdout.strip())
+
+
+def check_tape(run, tape):
+    """None when a replay of `tape` gives its whole day, else why not."""
+    done = subprocess.run([run["quotetape"], "check", tape], stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=600)
+    if done.returncode == 0:
+        return None
+    # "quotetape: /path/d2.tape: tape damaged at byte ..." -> what follows the path.
+    return done.stderr.strip().removeprefix("quotetape: ").removeprefix(tape + ": ")
+
+
+def simulator_reason(log):
+    """The lines the simulated exchange printed to say why it refuses the
+    logins, joined; empty when it printed none."""
+    lines = log.splitlines()
+    if REFUSAL_HEADER not in lines:
+        return ""
+    reasons = []
+    for line in lines[lines.index(REFUSAL_HEADER) + 1:]:
+        if not line.strip() or line.startswith(("conf_merge_position", "Login Error")):
+            break
+        reasons.append(line.strip())
+    return "; ".join(reasons)
+
+
+def how_it_ended(code, run):
+    """What a day's process that ended with `code`, and no result, died of."""
+    if code < 0:
+        name = signal.Signals(-code).name if -code in signal.valid_signals() else "?"
+        text = f"killed by signal {-code} ({name})"
+        if -code == signal.SIGKILL and run["day_memory"] > 0:
+            text += ": out of memory?"
+        return text
+    return f"exited with status {code} before the day's end"
 
 
 def run_day(run, index, previous):
@@ -48,18 +121,20 @@ def run_day(run, index, previous):
     base = {"run": run["name"], "index": index, "day": day["name"]}
     if previous is not None and not previous["ok"]:
         return {**base, "ok": False, "skipped": True, "error": previous["error"]}
+
+    def failed(reason, log="", trace=""):
+        return {**base, "ok": False, "skipped": False, "log": _tail(log),
+                "traceback": trace or _tail(log),
+                "error": f"{run['label']}: day {index + 1} ({day['name']}) failed: {reason}"}
+
+    problem = check_tape(run, day["tape"])
+    if problem is not None:
+        return failed(problem)
     with tempfile.TemporaryDirectory(prefix="veltrane-day-") as work:
         work = pathlib.Path(work)
-        environment = {name: value for name, value in os.environ.items()
-                       if not name.startswith("VELTRANE_SIM_")}
-        environment.update(run["settings"])
+        environment = day_environment(run)
         environment.update(VELTRANE_SIM_TAPE=day["tape"], VELTRANE_SIM_SPEED="max",
-                           VELTRANE_SIM_ACCOUNT_REPORT=str(work / "account.json"),
-                           PYTHONPATH=os.pathsep.join(run["python_path"]))
-        # The stand-ins come first whatever the worker's environment says: a
-        # backtest never reaches a broker.
-        environment["LD_LIBRARY_PATH"] = os.pathsep.join(
-            [run["stand_ins"]] + [p for p in [os.environ.get("LD_LIBRARY_PATH")] if p])
+                           VELTRANE_SIM_ACCOUNT_REPORT=str(work / "account.json"))
         if previous is None:
             environment["VELTRANE_SIM_CAPITAL"] = run["capital"]
         else:
@@ -67,38 +142,49 @@ def run_day(run, index, previous):
             environment["VELTRANE_SIM_ACCOUNT_START"] = str(work / "start.json")
         command = [run["python"], "-m", "veltrane_backtest.harness", "--script", run["script"],
                    "--params", json.dumps(run["params"]), "--result", str(work / "result.json"),
-                   *run.get("harness_options", [])]
-        try:
-            done = subprocess.run(command, cwd=work, env=environment, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                  timeout=run["day_timeout"])
-            log = done.stdout.decode("utf-8", "replace")
-            code = done.returncode
-        except subprocess.TimeoutExpired as expired:
-            log = (expired.stdout or b"").decode("utf-8", "replace")
-            code = f"killed after {run['day_timeout']} s"
+                   "--memory", str(run["day_memory"]), *run.get("harness_options", [])]
+        # A file, not a pipe: a child the strategy started may hold it open
+        # after the day. The day's process group ends with the day.
+        with open(work / "day.log", "w+b") as output:
+            day_process = subprocess.Popen(command, cwd=work, env=environment,
+                                           stdin=subprocess.DEVNULL, stdout=output,
+                                           stderr=subprocess.STDOUT, start_new_session=True)
+            try:
+                code = day_process.wait(timeout=run["day_timeout"])
+            except subprocess.TimeoutExpired:
+                code = None
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(day_process.pid, signal.SIGKILL)
+            day_process.wait()
+            output.seek(0)
+            log = output.read().decode("utf-8", "replace")
         result = {}
         with contextlib.suppress(OSError, ValueError):
             result = json.loads((work / "result.json").read_text())
         report = work / "account.json"
+        if code is None:
+            return failed(f"no end after {run['day_timeout']:g} s (--day-timeout)", log)
         if code == 0 and result.get("ok") and report.exists():
             return {**base, "ok": True, "report": report.read_text(), "log": _tail(log),
-                    "seconds": result["seconds"]}
-        trace = result.get("traceback") or _tail(log)
-        if code == 0 and not report.exists():
-            first = "the exchange wrote no account report (did the day reach its close?)"
-        else:
-            lines = [line for line in trace.strip().splitlines() if line.strip()]
-            first = lines[-1] if lines else f"the day's process ended with {code}"
-        return {**base, "ok": False, "skipped": False, "log": _tail(log), "traceback": trace,
-                "error": f"{run['label']}: day {index + 1} ({day['name']}) failed: {first}"}
+                    "seconds": result["seconds"], "errors": result["errors"],
+                    "traceback": result["traceback"]}
+        if "login_refused" in result:
+            reason = simulator_reason(log) or "the simulator printed no reason"
+            return failed(f"login refused (status {result['login_refused']}): {reason}", log)
+        if result.get("traceback"):
+            lines = [line for line in result["traceback"].strip().splitlines() if line.strip()]
+            return failed(lines[-1], log, result["traceback"])
+        if code == 0:
+            return failed("the exchange wrote no account report (did the day reach its close?)",
+                          log)
+        return failed(how_it_ended(code, run), log)
 
 
 class Sweep:
     """Every parameter set over every day."""
 
     def __init__(self, script, days, grid, out, capital="1000000", settings=None,
-                 build=None, day_timeout=3600):
+                 build=None, day_timeout=600, day_memory=4 << 30):
         build = pathlib.Path(build or PACKAGE_ROOT.parent / "build").resolve()
         self.out = pathlib.Path(out)
         self.days = days
@@ -110,8 +196,9 @@ class Sweep:
             "params": params, "days": days, "script": str(pathlib.Path(script).resolve()),
             "capital": str(capital), "settings": dict(settings or {}),
             "python": sys.executable, "stand_ins": str(build / "sim"),
+            "quotetape": str(build / "sim" / "quotetape"),
             "python_path": [str(PACKAGE_ROOT), str(build / "Ombrel")],
-            "day_timeout": day_timeout,
+            "day_timeout": day_timeout, "day_memory": day_memory,
         } for number, params in enumerate(grid)]
 
     def runs(self):

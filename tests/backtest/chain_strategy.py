@@ -1,8 +1,8 @@
 """A strategy for the backtest tests: on a day that starts with no shares it
 buys 100 of 600000 at the ask and, once filled, tries to sell them at once
 (refused: they settle tomorrow); on a day that starts with shares it sells
-them. With explode=1 it raises on a day that starts with shares. It has no
-RtnRspOrderInsert: a method a strategy lacks is reported, not fatal."""
+them. With explode=1 its handler raises on every snapshot of a day that
+starts with shares: the day runs on, with status "error"."""
 
 import threading
 
@@ -24,7 +24,8 @@ class Strategy(Ombrel.QuantCallBack):
         pass
 
     RtnUserInfo = RtnRspSubQuote = RtnOrderStatusChangeNotice = RtnConnect
-    RtnQryAccountMaxEntrustCount = RtnConnect
+    RtnQryAccountMaxEntrustCount = RtnDisconnect = RtnLoginWarn = RtnRspQryOrder = RtnConnect
+    RtnRspQryMatch = RtnRspOrderInsert = RtnRspOrderDelete = RtnTransaction = RtnConnect
 
     def RtnRspQryPosition(self):
         self.held = self.held or 0
@@ -45,12 +46,12 @@ class Strategy(Ombrel.QuantCallBack):
     def RtnMarket(self):
         book = self.rspdict
         bid, ask = book["nBidPrice"][0], book["nAskPrice"][0]
+        if self.held and self.explode:
+            raise RuntimeError("boom on a day that starts with shares")
         if self.sent or bid <= 0 or ask <= bid:
             return
         self.sent = True
         if self.held:
-            if self.explode:
-                raise RuntimeError("boom on a day that starts with shares")
             self.order(2, bid, self.held)
         else:
             self.order(1, ask, 100)

@@ -1,8 +1,10 @@
 """The backtest runner over generated days on local Dask clusters: the same
 results whatever the number of workers, and when a worker is killed; days
 chained through the account report (T+1 across the night, cash and
-positions to the cent); a strategy that raises fails its run only; the
-metrics of hand-made equity; the report's page in a headless browser."""
+positions to the cent); a handler that raises makes its days "error"; every
+way a day can fail, each with its reason; scripts and command lines refused
+before anything runs; the metrics of hand-made equity; the report's page in
+a headless browser."""
 
 import base64
 import json
@@ -13,6 +15,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import time
 
 import numpy as np
 import pandas as pd
@@ -25,6 +28,7 @@ ROOT = HERE.parent.parent
 BUILD = pathlib.Path(os.environ.get("VELTRANE_BUILD", ROOT / "build"))
 EXAMPLE = ROOT / "examples" / "paper_strategy.py"
 CHAIN = HERE / "chain_strategy.py"
+MISTAKE = HERE / "mistake_strategy.py"
 
 
 @pytest.fixture(scope="module")
@@ -34,8 +38,9 @@ def two_days(tmp_path_factory):
                          ["600000.SH", "000001.SZ", "601318.SH"], "0930-1000")
 
 
-def sweep_of(script, day_list, grid, out):
-    return sweep.Sweep(script, day_list, grid, out, "1000000", {}, BUILD, 300)
+def sweep_of(script, day_list, grid, out, settings=None, **limits):
+    return sweep.Sweep(script, day_list, grid, out, "1000000", settings or {}, BUILD,
+                       **{"day_timeout": 300, **limits})
 
 
 def tables_of(work, results):
@@ -114,24 +119,98 @@ def test_positions_and_cash_carry_over_the_night_and_settle_t_plus_1(chained):
     calm = day_rows[day_rows["run"] == "run1"]
     assert [float(cash) for cash in calm["cash"]] == [first["cash"], second["cash"]]
     assert list(calm["positions"]) == ["600000:100", ""]
-    # The strategy lacks an event method: reported as live, and the day goes on.
-    assert "in RtnRspOrderInsert" in (out / "runs" / "run1" / "day01.log").read_text()
 
 
-def test_a_strategy_that_raises_fails_its_run_and_the_others_complete(chained):
+def test_a_handler_that_raises_makes_its_days_errors_and_the_others_complete(chained):
     out, done = chained
     assert done.returncode == 1, done.stdout + done.stderr
     results = pd.read_csv(out / "results.csv", keep_default_na=False)
-    assert list(results["status"]) == ["ok", "failed"]
-    error = "explode=1: day 2 (day02) failed: RuntimeError: boom on a day that starts with shares"
-    assert results["error"][1] == error
-    assert error in done.stderr
-    assert "1 complete, 1 failed" in done.stdout
+    assert list(results["status"]) == ["ok", "error"]
+    assert results["error"][1] == ("explode=1: handlers raised on 1 of 2 days, first on day 2 "
+                                   "(day02): RuntimeError: boom on a day that starts with shares")
+    assert "explode=1: day 2 (day02): " in done.stderr and " errors in handlers" in done.stderr
+    assert "1 complete, 1 with errors (1 day whose handlers raised), 0 failed" in done.stdout
     day_rows = pd.read_csv(out / "days.csv", keep_default_na=False)
-    assert list(day_rows["status"]) == ["ok", "ok", "ok", "failed"]
+    assert list(day_rows["status"]) == ["ok", "ok", "ok", "error"]
+    raised = day_rows.iloc[3]
+    assert int(raised["errors"]) > 1 and raised["error"] == \
+        "RuntimeError: boom on a day that starts with shares"
+    assert "in RtnMarket" in raised["traceback"]
     page = (out / "report.html").read_text()
-    assert "Traceback (most recent call last)" in page and "in RtnMarket" in page
+    assert "Traceback (most recent call last)" in page and "errors in handlers" in page
     assert "raise RuntimeError" in (out / "runs" / "run2" / "day02.log").read_text()
+
+
+@pytest.fixture(scope="module")
+def one_day(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("one_day")
+    return days.generate(str(BUILD / "sim" / "quotetape"), folder, 1, 3, ["600000.SH"],
+                         "0930-0935")
+
+
+def tape_like(one_day, folder, edit):
+    """A copy of the day's tape changed by `edit(bytes) -> bytes`."""
+    tape = folder / "edited.tape"
+    tape.write_bytes(edit(pathlib.Path(one_day[0]["tape"]).read_bytes()))
+    return [{"name": "edited", "tape": str(tape)}]
+
+
+def flipped(data):
+    return data[:5050] + bytes([data[5050] ^ 0xFF]) + data[5051:]
+
+
+# (case, mistake, changes to the day, what days.csv says of it: status and error)
+DAYS = [
+    ("none", "none", {}, "ok", ""),
+    ("signal 9 under the memory bound", "sigkill", {},
+     "failed", r"failed: killed by signal 9 \(SIGKILL\): out of memory\?$"),
+    ("signal 11", "sigsegv", {}, "failed", r"failed: killed by signal 11 \(SIGSEGV\)$"),
+    ("an exit before the day's end", "exit", {},
+     "failed", "failed: exited with status 7 before the day's end$"),
+    ("an endless loop", "loop", {"day_timeout": 5},
+     "failed", r"failed: no end after 5 s \(--day-timeout\)$"),
+    ("more memory than a day may take", "memory", {"day_memory": 1 << 30}, "error",
+     "^MemoryError$"),
+    ("a handler that raises", "raise", {}, "error", "^ValueError: a handler's mistake$"),
+    ("a login refused", "none", {"settings": {"VELTRANE_SIM_QUEUE_MODEL": "fifo"}},
+     "failed", r"failed: login refused \(status 2\): VELTRANE_SIM_QUEUE_MODEL='fifo': expected "
+               "one of risk-averse, proportional$"),
+    ("a damaged tape", "none", {"tape": flipped},
+     "failed", r"failed: tape damaged at byte \d+ \(a record whose checksum does not match"
+               r".*\); only \d+ of \d+ messages can be replayed$"),
+    ("a tape cut short", "none", {"tape": lambda data: data[:-3]},
+     "failed", r"failed: tape damaged at byte \d+ \(the last record is cut short\); only \d+ "
+               r"of \d+ messages can be replayed$"),
+    ("a header without records", "none", {"tape": lambda data: data[:12]},
+     "failed", "failed: no market data: none of its 0 messages is a snapshot or a trade$"),
+]
+
+
+@pytest.mark.parametrize("mistake, changes, status, error", [c[1:] for c in DAYS],
+                         ids=[c[0] for c in DAYS])
+def test_each_day_ends_with_what_happened_to_it(one_day, tmp_path, mistake, changes, status,
+                                                error):
+    changes = dict(changes)
+    day_list = tape_like(one_day, tmp_path, changes.pop("tape")) if "tape" in changes else one_day
+    work = sweep_of(MISTAKE, day_list, [{"mistake": mistake}], tmp_path, **changes)
+    began = time.monotonic()
+    result = sweep.run_day(work.runs()[0], 0, None)
+    assert time.monotonic() - began < 60, "a day must fail within seconds, not at its timeout"
+    row = report.tables(work, [[result]], "1000000")[1].iloc[0]
+    assert row["status"] == status, row["error"]
+    assert re.search(error, row["error"]) if error else row["error"] == "", row["error"]
+
+
+def test_nothing_the_strategy_started_outlives_its_day(one_day, tmp_path, monkeypatch):
+    monkeypatch.setenv("CHILD_PID_FILE", str(tmp_path / "child.pid"))
+    work = sweep_of(MISTAKE, one_day, [{"mistake": "child"}], tmp_path)
+    assert sweep.run_day(work.runs()[0], 0, None)["ok"]
+    child = int((tmp_path / "child.pid").read_text())
+    try:  # gone, or dead and waiting for whoever adopted it to reap it
+        state = (pathlib.Path("/proc") / str(child) / "stat").read_text().rsplit(")", 1)[1]
+        assert state.split()[0] in ("Z", "X"), f"the strategy's child {child} still runs"
+    except FileNotFoundError:
+        pass
 
 
 @pytest.mark.parametrize("totals, expected", [
@@ -190,6 +269,12 @@ def test_the_report_page_renders(chained):
     (["--generate", "1", "--param", "lot=big"], "parameter lot: 'big' is not int"),
     (["--generate", "1", "--param", "fast"], "expected NAME=VALUE"),
     (["--generate", "1", "--sim", "VELTRANE_SIM_TAPE=x"], "set by the runner"),
+    (["--generate", "1", "--sim", "VELTRANE_SIM_SPEEED=max"],
+     "--sim: VELTRANE_SIM_SPEEED is not a setting of the simulated exchange; did you mean "
+     "VELTRANE_SIM_SPEED?"),
+    (["--generate", "1", "--sim", "VELTRANE_SIM_SEED=abc"],
+     "--sim: VELTRANE_SIM_SEED='abc': expected an unsigned 64-bit decimal number"),
+    (["--generate", "1", "--day-memory", "lots"], "'lots' is not a size such as 4G"),
 ])
 def test_the_command_line_refuses_what_it_cannot_run(tmp_path, arguments, message):
     done = subprocess.run([sys.executable, "-m", "veltrane_backtest", str(EXAMPLE), *arguments,
@@ -197,3 +282,39 @@ def test_the_command_line_refuses_what_it_cannot_run(tmp_path, arguments, messag
                           capture_output=True, text=True, timeout=60)
     assert done.returncode == 2
     assert message in done.stderr, done.stderr
+
+
+CALM = MISTAKE.read_text()
+
+
+# (case, the script's text, what the runner says of it)
+SCRIPTS = [
+    ("no PARAMS", CALM.replace('PARAMS = {"mistake": "none"}', ""),
+     "no PARAMS: a strategy script names its parameters and their defaults in PARAMS"),
+    ("no CODES", CALM.replace('CODES = ["600000.SH"]', ""),
+     "no CODES: a strategy script lists what it trades in CODES"),
+    ("no Strategy", CALM.replace("class Strategy(", "class Mine("), "no class Strategy"),
+    ("event methods missing",
+     CALM.replace("    RtnTransaction = RtnQryAccountMaxEntrustCount = RtnConnect\n", ""),
+     "Strategy lacks RtnTransaction, RtnQryAccountMaxEntrustCount: Ombrel calls a method for "
+     "every event"),
+    ("the base class not initialised",
+     CALM.replace("        Ombrel.QuantCallBack.__init__(self)\n", ""),
+     "Strategy.__init__ does not call Ombrel.QuantCallBack.__init__(self), so no event can "
+     "reach it"),
+    ("a Strategy() that raises", CALM.replace('self.mistake = PARAMS["mistake"]',
+                                              'self.mistake = PARAMS["mistakes"]'),
+     "Strategy() raised KeyError: 'mistakes'"),
+]
+
+
+@pytest.mark.parametrize("text, message", [c[1:] for c in SCRIPTS], ids=[c[0] for c in SCRIPTS])
+def test_a_script_that_cannot_run_is_refused_before_any_day(tmp_path, text, message):
+    script = tmp_path / "strategy.py"
+    script.write_text(text)
+    done = subprocess.run([sys.executable, "-m", "veltrane_backtest", str(script), "--generate",
+                           "1", "--out", str(tmp_path / "out"), "--build", str(BUILD)],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 2, done.stdout + done.stderr
+    assert message in done.stderr, done.stderr
+    assert not (tmp_path / "out" / "report.html").exists()

@@ -11,6 +11,7 @@ import pytest
 import Ombrel
 import ombrel_driver as driver
 from conftest import RTN_METHODS
+from veltrane_backtest import strategy_script
 
 API_MEMBERS = ["Login", "Run", "BreakRun", "getVersion", "GetErrMsg", "GetCode", "ReqSubQuote",
                "OrderInsert", "OrderDelete", "QryOrder", "QryMatch", "QryPosition",
@@ -40,6 +41,8 @@ def test_classes_and_their_documented_members(name, members):
 def test_the_methods_listed_here_and_in_the_stubs_are_the_modules():
     table = driver.event_methods()
     assert list(RTN_METHODS) == [name for name, _ in table]
+    # The backtest runner's check that a strategy defines every one.
+    assert strategy_script.EVENT_METHODS == RTN_METHODS
     registered = {name for name in vars(Ombrel.QuantCallBack) if name.startswith("Rtn")}
     assert registered == {name for name, pure_virtual in table if pure_virtual}
     assert set(CALLBACK_MEMBERS) == set(vars(Ombrel.QuantCallBack)) - {
