@@ -158,7 +158,7 @@ def main(argv=None):
                 run = work.runs()[[r["name"] for r in work.runs()].index(result["run"])]
                 tqdm.write(f"backtest: {run['label']}: day {result['index'] + 1} "
                            f"({result['day']}): {result['errors']} errors in handlers; the "
-                           f"first: {report.first_line(result['traceback'])}", file=sys.stderr)
+                           f"first: {sweep.first_line(result['traceback'])}", file=sys.stderr)
         results = work.run(client, on_day)
     runs, day_rows = report.write(work, results, options.capital,
                                   f"Backtest of {pathlib.Path(options.script).name}")

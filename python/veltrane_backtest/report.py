@@ -18,15 +18,10 @@ import io
 import pandas as pd
 
 from veltrane_backtest import account, metrics
+from veltrane_backtest.sweep import first_line
 
 # Runs drawn in the figures: the best by Sharpe.
 BEST_DRAWN = 5
-
-
-def first_line(trace):
-    """The last line of a traceback: the exception and its message."""
-    lines = [line for line in trace.strip().splitlines() if line.strip()]
-    return lines[-1] if lines else ""
 
 
 def tables(sweep, results, capital):
@@ -42,8 +37,8 @@ def tables(sweep, results, capital):
                 row.update(status="error" if result["errors"] else "ok",
                            **account.day_row(result["report"], start_total))
                 if result["errors"]:
-                    row.update(errors=result["errors"], error=first_line(result["traceback"]),
-                               traceback=result["traceback"])
+                    row.update(errors=result["errors"], traceback=result["traceback"],
+                               error=first_line(result["traceback"]))
                 start_total = str(row["total"])  # the report's two decimals, as written
             elif result.get("skipped"):
                 row.update(status="skipped", error=result["error"])

@@ -53,6 +53,12 @@ LOG_TAIL = 64 * 1024
 REFUSAL_HEADER = "simulated exchange: every login will be refused:"
 
 
+def first_line(trace):
+    """The last line of a traceback: the exception and its message."""
+    lines = [line for line in trace.strip().splitlines() if line.strip()]
+    return lines[-1] if lines else ""
+
+
 def _tail(text):
     return text if len(text) <= LOG_TAIL else "...\n" + text[-LOG_TAIL:]
 
@@ -172,8 +178,7 @@ def run_day(run, index, previous):
             reason = simulator_reason(log) or "the simulator printed no reason"
             return failed(f"login refused (status {result['login_refused']}): {reason}", log)
         if result.get("traceback"):
-            lines = [line for line in result["traceback"].strip().splitlines() if line.strip()]
-            return failed(lines[-1], log, result["traceback"])
+            return failed(first_line(result["traceback"]), log, result["traceback"])
         if code == 0:
             return failed("the exchange wrote no account report (did the day reach its close?)",
                           log)

@@ -77,7 +77,8 @@ struct Identity {
   bool standIn = false;
 };
 
-// Whether a loaded object is the file `identity` names and is a quote library.
+// Whether a loaded object is the file `identity` names and is the quote
+// stand-in: a quote library that needs the simulated exchange.
 int MarkStandIn(dl_phdr_info* info, size_t, void* data) {
   auto* identity = static_cast<Identity*>(data);
   struct stat status {};
@@ -87,7 +88,8 @@ int MarkStandIn(dl_phdr_info* info, size_t, void* data) {
     return 0;
   }
   if (void* loaded = dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD)) {
-    identity->standIn = dlsym(loaded, "LibQuote_Init") != nullptr;
+    identity->standIn = dlsym(loaded, "LibQuote_Init") != nullptr &&
+                        dlsym(loaded, "veltrane_simulated_exchange") != nullptr;
     dlclose(loaded);
   }
   return identity->standIn ? 1 : 0;
