@@ -16,9 +16,9 @@ scheduler runs it again elsewhere (recomputing a lost day before it if need
 be), and since a day at full speed in lockstep is the same every run, so is
 the result.
 
-Every day ends with what happened to it. Before it runs, its tape is checked
-(quotetape check: a damaged or cut tape, or one without market data, fails
-the day at once). It runs in a process group of its own, killed when the day
+Every day ends with what happened to it. Each tape is checked once, when
+the sweep is made (quotetape check: a damaged or cut tape, or one without
+market data, fails its day at once, in every parameter set). It runs in a process group of its own, killed when the day
 ends, so that nothing the strategy started outlives it, with its address
 space bounded (--day-memory) and its time (--day-timeout). A day that ran
 but whose handlers raised is "error": its account report still starts the
@@ -85,9 +85,9 @@ def check_script(run):
     return None if done.returncode == 0 else (done.stderr.strip() or done.stdout.strip())
 
 
-def check_tape(run, tape):
+def check_tape(quotetape, tape):
     """None when a replay of `tape` gives its whole day, else why not."""
-    done = subprocess.run([run["quotetape"], "check", tape], stdin=subprocess.DEVNULL,
+    done = subprocess.run([quotetape, "check", tape], stdin=subprocess.DEVNULL,
                           capture_output=True, text=True, timeout=600)
     if done.returncode == 0:
         return None
@@ -133,9 +133,8 @@ def run_day(run, index, previous):
                 "traceback": trace or _tail(log),
                 "error": f"{run['label']}: day {index + 1} ({day['name']}) failed: {reason}"}
 
-    problem = check_tape(run, day["tape"])
-    if problem is not None:
-        return failed(problem)
+    if day["problem"] is not None:
+        return failed(day["problem"])
     with tempfile.TemporaryDirectory(prefix="veltrane-day-") as work:
         work = pathlib.Path(work)
         environment = day_environment(run)
@@ -192,6 +191,10 @@ class Sweep:
                  build=None, day_timeout=600, day_memory=4 << 30):
         build = pathlib.Path(build or PACKAGE_ROOT.parent / "build").resolve()
         self.out = pathlib.Path(out)
+        # A tape's check is the same for every parameter set that replays it.
+        quotetape = str(build / "sim" / "quotetape")
+        problems = {tape: check_tape(quotetape, tape) for tape in {day["tape"] for day in days}}
+        days = [{**day, "problem": problems[day["tape"]]} for day in days]
         self.days = days
         self.grid = grid
         width = len(str(len(grid)))
@@ -201,7 +204,6 @@ class Sweep:
             "params": params, "days": days, "script": str(pathlib.Path(script).resolve()),
             "capital": str(capital), "settings": dict(settings or {}),
             "python": sys.executable, "stand_ins": str(build / "sim"),
-            "quotetape": str(build / "sim" / "quotetape"),
             "python_path": [str(PACKAGE_ROOT), str(build / "Ombrel")],
             "day_timeout": day_timeout, "day_memory": day_memory,
         } for number, params in enumerate(grid)]

@@ -273,6 +273,12 @@ struct Row {
 
 bool Given(const SettingValues& given, const char* name) { return given.count(name) != 0; }
 
+// A text setting, taken as it is.
+bool Keep(std::string& field, const std::string& value) {
+  field = value;
+  return true;
+}
+
 // A whole number of milliseconds from `low` to `high`.
 bool ParseMilliseconds(const std::string& text, int64_t low, int64_t high, int64_t& out) {
   double number = 0;
@@ -303,10 +309,7 @@ const Row kRows[] = {
      [](const Reading&, std::string&) { return true; }},
     {{"VELTRANE_SIM_TAPE", "file", "a tape", "none (generate)",
       "replay this tape instead of generating"},
-     [](const Reading& r, std::string&) {
-       r.settings.source.tapePath = r.value;
-       return true;
-     }},
+     [](const Reading& r, std::string&) { return Keep(r.settings.source.tapePath, r.value); }},
     {{"VELTRANE_SIM_UPSTREAM", "file",
       "the vendor's library, a regular file other than the quote stand-in", "none",
       "the vendor's `libquote.so`: pass its live feed through and trade the venue against it "
@@ -414,15 +417,9 @@ const Row kRows[] = {
        return ParseLatency(r.value, r.settings.latency.reportMs, why);
      }},
     {{"VELTRANE_SIM_USER", "text", "any", "`demo`", "the venue's account"},
-     [](const Reading& r, std::string&) {
-       r.settings.venue.user = r.value;
-       return true;
-     }},
+     [](const Reading& r, std::string&) { return Keep(r.settings.venue.user, r.value); }},
     {{"VELTRANE_SIM_PASSWORD", "text", "any", "`demo`", "its password"},
-     [](const Reading& r, std::string&) {
-       r.settings.venue.password = r.value;
-       return true;
-     }},
+     [](const Reading& r, std::string&) { return Keep(r.settings.venue.password, r.value); }},
     {{"VELTRANE_SIM_CAPITAL", "yuan", "0 to 100000000000, two decimals", "`1000000`",
       "cash at the start"},
      [](const Reading& r, std::string& why) {
@@ -449,10 +446,7 @@ const Row kRows[] = {
      }},
     {{"VELTRANE_SIM_ACCOUNT_REPORT", "file", "a path", "none",
       "where the account's state is written at the day's end"},
-     [](const Reading& r, std::string&) {
-       r.settings.venue.reportPath = r.value;
-       return true;
-     }},
+     [](const Reading& r, std::string&) { return Keep(r.settings.venue.reportPath, r.value); }},
     {{"VELTRANE_SIM_ORDER_CODES", "choice", "`text`, `decimal`", "`text`",
       "order codes like `S34512345-7` (login result 0) or decimal numbers (1)"},
      [](const Reading& r, std::string& why) {
