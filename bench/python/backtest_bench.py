@@ -18,7 +18,7 @@ import subprocess
 import sys
 import tempfile
 
-from veltrane_backtest import sweep
+from veltrane.backtest import sweep
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent.parent
 INSTRUMENTS = ["600000.SH", "600036.SH", "601318.SH", "601988.SH", "600519.SH",

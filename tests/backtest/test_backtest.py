@@ -21,7 +21,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from veltrane_backtest import days, metrics, report, sweep
+from veltrane.backtest import days, metrics, report, sweep
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent.parent
@@ -94,7 +94,7 @@ def chained(tmp_path_factory):
     the command line."""
     out = tmp_path_factory.mktemp("chained")
     done = subprocess.run(
-        [sys.executable, "-m", "veltrane_backtest", str(CHAIN), "--generate", "2", "--seed", "5",
+        [sys.executable, "-m", "veltrane.backtest", str(CHAIN), "--generate", "2", "--seed", "5",
          "--sessions", "0930-0945", "--param", "explode=0,1", "--workers", "2", "--out", str(out),
          "--build", str(BUILD)], capture_output=True, text=True, timeout=600)
     return out, done
@@ -277,7 +277,7 @@ def test_the_report_page_renders(chained):
     (["--generate", "1", "--day-memory", "lots"], "'lots' is not a size such as 4G"),
 ])
 def test_the_command_line_refuses_what_it_cannot_run(tmp_path, arguments, message):
-    done = subprocess.run([sys.executable, "-m", "veltrane_backtest", str(EXAMPLE), *arguments,
+    done = subprocess.run([sys.executable, "-m", "veltrane.backtest", str(EXAMPLE), *arguments,
                            "--out", str(tmp_path), "--build", str(BUILD)],
                           capture_output=True, text=True, timeout=60)
     assert done.returncode == 2
@@ -312,7 +312,7 @@ SCRIPTS = [
 def test_a_script_that_cannot_run_is_refused_before_any_day(tmp_path, text, message):
     script = tmp_path / "strategy.py"
     script.write_text(text)
-    done = subprocess.run([sys.executable, "-m", "veltrane_backtest", str(script), "--generate",
+    done = subprocess.run([sys.executable, "-m", "veltrane.backtest", str(script), "--generate",
                            "1", "--out", str(tmp_path / "out"), "--build", str(BUILD)],
                           capture_output=True, text=True, timeout=120)
     assert done.returncode == 2, done.stdout + done.stderr

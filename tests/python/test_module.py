@@ -11,7 +11,7 @@ import pytest
 import Ombrel
 import ombrel_driver as driver
 from conftest import RTN_METHODS
-from veltrane_backtest import strategy_script
+from veltrane.backtest import strategy_script
 
 API_MEMBERS = ["Login", "Run", "BreakRun", "getVersion", "GetErrMsg", "GetCode", "ReqSubQuote",
                "OrderInsert", "OrderDelete", "QryOrder", "QryMatch", "QryPosition",

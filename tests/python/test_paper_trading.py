@@ -16,7 +16,8 @@ import sys
 import pytest
 
 HERE = pathlib.Path(__file__).resolve().parent
-EXAMPLE = HERE.parent.parent / "examples" / "paper_strategy.py"
+# The raw Ombrel strategy that examples/paper_strategy.py was written from.
+EXAMPLE = HERE / "raw_paper_strategy.py"
 
 
 def run(script, directory, *arguments, **variables):

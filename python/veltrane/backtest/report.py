@@ -17,8 +17,8 @@ import io
 
 import pandas as pd
 
-from veltrane_backtest import account, metrics
-from veltrane_backtest.sweep import first_line
+from veltrane.backtest import account, metrics
+from veltrane.backtest.sweep import first_line
 
 # Runs drawn in the figures: the best by Sharpe.
 BEST_DRAWN = 5

@@ -20,13 +20,15 @@ literals, so that the runner reads them without running the script, and its
 own start-up code stays under `if __name__ == "__main__":`. Before any day
 runs, the runner checks all of this (check_strategy), so that a mistake is
 one message at once rather than a day of errors.
+
+Or it defines one subclass of veltrane.Strategy, whose `codes`, `params`
+and `quotes` are class-level literals for the same reason; the runner gives
+each parameter set to it as self.params, and veltrane keeps its orders,
+positions and T+1.
 """
 
 import ast
-import importlib.machinery
 import pathlib
-import sys
-import types
 
 LITERALS = ("PARAMS", "CODES", "QUOTES")
 # Ombrel's event methods, each of which a Strategy defines: Ombrel calls the
@@ -43,8 +45,42 @@ class ScriptError(Exception):
     """A strategy script that does not follow the contract above."""
 
 
+def _class_literals(path, tree):
+    """codes, params and quotes of the one class whose bases name Strategy
+    (veltrane.Strategy), with its name; None when there is none."""
+    classes = [node for node in tree.body if isinstance(node, ast.ClassDef) and any(
+        (isinstance(base, ast.Attribute) and base.attr == "Strategy") or
+        (isinstance(base, ast.Name) and base.id == "Strategy") for base in node.bases)]
+    if not classes:
+        return None
+    if len(classes) > 1:
+        names = ", ".join(node.name for node in classes)
+        raise ScriptError(f"{path}: several veltrane.Strategy subclasses ({names}); keep one "
+                          "per script")
+    found = {"CLASS": classes[0].name}
+    for node in classes[0].body:
+        targets = node.targets if isinstance(node, ast.Assign) else []
+        for target in targets:
+            if isinstance(target, ast.Name) and target.id in ("codes", "params", "quotes"):
+                try:
+                    value = ast.literal_eval(node.value)
+                except ValueError:
+                    raise ScriptError(f"{path}:{node.lineno}: {target.id} must be a literal") \
+                        from None
+                found[target.id.upper()] = list(value) if target.id != "params" else value
+    found.setdefault("PARAMS", {})
+    if "CODES" not in found:
+        raise ScriptError(f"{path}: {found['CLASS']} has no codes: a strategy lists what it "
+                          "trades in codes = ['600000.SH', ...]")
+    found["QUOTES"] = [{"book": "market", "trades": "transaction"}.get(q, q)
+                       for q in found.get("QUOTES", ["book"])]
+    return found
+
+
 def read_literals(path):
-    """PARAMS, CODES and QUOTES of the script at `path`, without running it."""
+    """PARAMS, CODES and QUOTES of the script at `path`, without running it:
+    a raw script's module-level literals, or the codes, params and quotes of
+    its veltrane.Strategy subclass (then also CLASS, its name)."""
     path = pathlib.Path(path)
     try:
         tree = ast.parse(path.read_text(), str(path))
@@ -60,9 +96,12 @@ def read_literals(path):
                 except ValueError:
                     raise ScriptError(f"{path}:{node.lineno}: {target.id} must be a literal") \
                         from None
+    if "PARAMS" not in found and "CODES" not in found:
+        found = _class_literals(path, tree) or found
     if "PARAMS" not in found:
         raise ScriptError(f"{path}: no PARAMS: a strategy script names its parameters and "
-                          "their defaults in PARAMS = {...} ({} for none)")
+                          "their defaults in PARAMS = {...} ({} for none), or is a "
+                          "veltrane.Strategy subclass")
     if "CODES" not in found:
         raise ScriptError(f"{path}: no CODES: a strategy script lists what it trades in "
                           "CODES = ['600000.SH', ...]")
@@ -76,7 +115,7 @@ def read_literals(path):
     quotes = found.get("QUOTES", ["market"])
     if not isinstance(quotes, list) or not quotes:
         raise ScriptError(f"{path}: QUOTES must be a list such as ['market', 'transaction']")
-    return {"PARAMS": params, "CODES": codes, "QUOTES": quotes}
+    return {"PARAMS": params, "CODES": codes, "QUOTES": quotes, "CLASS": found.get("CLASS")}
 
 
 def typed_value(name, text, default):
@@ -95,20 +134,28 @@ def typed_value(name, text, default):
 
 
 def load(path, params):
-    """Runs the script as a module (not as __main__) with PARAMS updated."""
-    path = pathlib.Path(path).resolve()
-    loader = importlib.machinery.SourceFileLoader("strategy", str(path))
-    module = types.ModuleType(loader.name)
-    module.__file__, module.__loader__ = str(path), loader
-    sys.modules[loader.name] = module
-    sys.path.insert(0, str(path.parent))
-    loader.exec_module(module)
+    """Runs the script as a module (not as __main__). A raw script's PARAMS
+    are updated with `params`; a veltrane.Strategy script's module gets
+    STRATEGY (its class) and STRATEGY_PARAMS (the run's values)."""
+    from veltrane import runner
+    from veltrane.strategy import StrategyError, merged_params
+
+    module = runner.load_script(path)
+    path = module.__file__
+    classes = runner.strategy_classes(module)
+    if classes:
+        try:
+            cls = runner.strategy_class(module)
+            module.STRATEGY, module.STRATEGY_PARAMS = cls, merged_params(cls, params)
+        except StrategyError as error:
+            raise ScriptError(f"{path}: {error}") from None
+        return module
     unknown = sorted(set(params) - set(getattr(module, "PARAMS", {})))
     if unknown:
         raise ScriptError(f"{path}: no parameter {', '.join(unknown)} in PARAMS")
     module.PARAMS.update(params)
     if not isinstance(getattr(module, "Strategy", None), type):
-        raise ScriptError(f"{path}: no class Strategy")
+        raise ScriptError(f"{path}: no class Strategy, and no subclass of veltrane.Strategy")
     return module
 
 
@@ -118,6 +165,14 @@ def check_strategy(module, ombrel):
     __init__ has made it a QuantCallBack. Raises ScriptError saying what is
     wrong."""
     path = module.__file__
+    if getattr(module, "STRATEGY", None) is not None:
+        from veltrane.strategy import StrategyError, check_class
+
+        try:
+            check_class(module.STRATEGY)
+        except StrategyError as error:
+            raise ScriptError(f"{path}: {error}") from None
+        return module.STRATEGY
     strategy = module.Strategy
     base = ombrel.QuantCallBack
     if not issubclass(strategy, base):

@@ -14,8 +14,8 @@ import subprocess
 import sys
 import time
 
-from veltrane_backtest import days as days_module
-from veltrane_backtest import report, strategy_script, sweep
+from veltrane.backtest import days as days_module
+from veltrane.backtest import report, strategy_script, sweep
 
 
 def parse_grid(script_params, texts):

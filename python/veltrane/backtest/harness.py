@@ -1,4 +1,4 @@
-"""One backtest day in this process: python3 -m veltrane_backtest.harness.
+"""One backtest day in this process: python3 -m veltrane.backtest.harness.
 
 The parent (sweep.run_day) sets the simulated exchange's variables: the
 day's tape, VELTRANE_SIM_SPEED=max, where the account report goes, and the
@@ -36,7 +36,7 @@ import threading
 import time
 import traceback
 
-from veltrane_backtest import strategy_script
+from veltrane.backtest import strategy_script
 
 # Both logins are answered from the exchange's thread as soon as they are
 # made; far longer than that means no answer is coming.
@@ -104,6 +104,28 @@ class Logins:
         return self._done.wait(seconds)
 
 
+def run_strategy(module, day_end, options, errors):
+    """A veltrane.Strategy's day; returns the seconds from its subscription
+    to the day's end. Its handlers' errors reach `errors` through
+    sys.excepthook."""
+    from veltrane.session import RunError, Session
+
+    session = Session(module.STRATEGY, module.STRATEGY_PARAMS,
+                      os.environ.get("VELTRANE_SIM_USER", "demo"),
+                      os.environ.get("VELTRANE_SIM_PASSWORD", "demo"),
+                      lockstep=not options.no_lockstep, day_end=day_end)
+    try:
+        session.run()
+    except RunError as error:
+        if error.login_status is None:
+            raise
+        sys.stdout.flush()
+        write_result(options.result, {"ok": False, "login_refused": error.login_status})
+        os._exit(3)
+    sys.stdout.flush()
+    return session.day_seconds
+
+
 def check(script):
     """Loads the script with its defaults and checks its Strategy."""
     try:
@@ -158,6 +180,12 @@ def main(argv=None):
     os.environ["VELTRANE_SIM_DAY_END_FD"] = str(told)
     try:
         module = strategy_script.load(options.script, json.loads(options.params))
+        if getattr(module, "STRATEGY", None) is not None:
+            seconds = run_strategy(module, day_end, options, errors)
+            write_result(options.result, {"ok": True, "seconds": seconds,
+                                          "errors": errors.count,
+                                          "traceback": errors.first or ""})
+            return 0
         import Ombrel
 
         Ombrel.SetEventQueueLimit(0 if options.no_lockstep else 1)

@@ -39,7 +39,8 @@ import sys
 import tempfile
 import uuid
 
-PACKAGE_ROOT = pathlib.Path(__file__).resolve().parent.parent
+# The folder that holds the package veltrane.
+PACKAGE_ROOT = pathlib.Path(__file__).resolve().parents[2]
 # What the runner and the harness set for every day, never the user: the
 # day's market, pace and account (a settings file could name any of them).
 RUNNER_SETTINGS = ("VELTRANE_SIM_TAPE", "VELTRANE_SIM_SPEED", "VELTRANE_SIM_ACCOUNT_REPORT",
@@ -79,7 +80,7 @@ def day_environment(run):
 
 def check_script(run):
     """None when the script's Strategy can run a day, else why not."""
-    done = subprocess.run([run["python"], "-m", "veltrane_backtest.harness", "--check",
+    done = subprocess.run([run["python"], "-m", "veltrane.backtest.harness", "--check",
                            "--script", run["script"]], env=day_environment(run),
                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
     return None if done.returncode == 0 else (done.stderr.strip() or done.stdout.strip())
@@ -145,7 +146,7 @@ def run_day(run, index, previous):
         else:
             (work / "start.json").write_text(previous["report"])
             environment["VELTRANE_SIM_ACCOUNT_START"] = str(work / "start.json")
-        command = [run["python"], "-m", "veltrane_backtest.harness", "--script", run["script"],
+        command = [run["python"], "-m", "veltrane.backtest.harness", "--script", run["script"],
                    "--params", json.dumps(run["params"]), "--result", str(work / "result.json"),
                    "--memory", str(run["day_memory"]), *run.get("harness_options", [])]
         # A file, not a pipe: a child the strategy started may hold it open

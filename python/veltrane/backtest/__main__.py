@@ -1,0 +1,5 @@
+import sys
+
+from veltrane.backtest.cli import main
+
+sys.exit(main())

@@ -1,5 +1,0 @@
-import sys
-
-from veltrane_backtest.cli import main
-
-sys.exit(main())
