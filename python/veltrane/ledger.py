@@ -191,21 +191,16 @@ class Position:
         if buy:
             self._cost += amount + fees
             return
-        held = self._held_before_sell(volume)
+        held = self.quantity + volume  # `sold` has already grown by this sell
         part = self._cost * volume // held if held else 0
         self._cost -= part
         self._realized += amount - fees - part
-
-    def _held_before_sell(self, volume):
-        # Called after `sold` has grown by this sell.
-        return self.quantity + volume
 
     def _known_basis(self, pre_close):
         """The previous close is known: shares from an earlier day cost it."""
         if self._basis is not None or pre_close <= 0:
             return
         self._basis = pre_close
-        self._cost = 0
         waiting, self._waiting = self._waiting, []
         # Replay the day's fills on the shares held at its start.
         self._cost = self.start * pre_close
@@ -352,10 +347,6 @@ class Ledger:
             self.match(d)
         self._prune()
         self.cash = available_yuan * rules.UNIT + self.reserved()
-
-    def unclaimed(self) -> int:
-        """Notices of order numbers that are none of this strategy's."""
-        return sum(len(events) for events in self._held.values())
 
     # Inside.
 

@@ -36,8 +36,8 @@ def _prices(units) -> Tuple[float, ...]:
     return tuple(p / rules.UNIT for p in units if p > 0)
 
 
-class Book(dict):
-    """A Level-2 snapshot of one code. Prices in yuan, volumes in shares."""
+class _MarketEvent(dict):
+    """What a book and a trade have alike: the code and the exchange time."""
 
     __slots__ = ()
 
@@ -48,6 +48,12 @@ class Book(dict):
     @property
     def time(self) -> datetime.datetime:
         return exchange_time(self["szDatetime"])
+
+
+class Book(_MarketEvent):
+    """A Level-2 snapshot of one code. Prices in yuan, volumes in shares."""
+
+    __slots__ = ()
 
     @property
     def bid_prices(self) -> Tuple[float, ...]:
@@ -122,18 +128,10 @@ class Book(dict):
                 f"ask {self.ask} last {self.last})")
 
 
-class Trade(dict):
+class Trade(_MarketEvent):
     """A market trade of one code."""
 
     __slots__ = ()
-
-    @property
-    def code(self) -> str:
-        return self["szWindCode"]
-
-    @property
-    def time(self) -> datetime.datetime:
-        return exchange_time(self["szDatetime"])
 
     @property
     def price(self) -> float:

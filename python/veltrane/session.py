@@ -30,7 +30,8 @@ CLOSE_CLOCK = "15:00:00"
 QUIET_SECONDS = 5
 # The request ids of the four queries at the start and the one at the end;
 # orders and cancels count from FIRST_REQUEST.
-QUERIES = {"orders": 1, "matches": 2, "positions": 3, "capital": 4}
+QUERIES = {"orders": (1, "QryOrder"), "matches": (2, "QryMatch"),
+           "positions": (3, "QryPosition"), "capital": (4, "QryAccountMaxEntrustCount")}
 FINAL_QUERY = 5
 FIRST_REQUEST = 100
 
@@ -253,11 +254,8 @@ class Session:
         refused = [status for status in self._logins if status is not None]
         if refused:
             raise RunError(f"the login was refused (status {refused[0]})", refused[0])
-        for name, request in QUERIES.items():
-            getattr(Ombrel.PyQuantApi, {"orders": "QryOrder", "matches": "QryMatch",
-                                        "positions": "QryPosition",
-                                        "capital": "QryAccountMaxEntrustCount"}[name])(
-                {"nReqId": request})
+        for request, function in QUERIES.values():
+            getattr(Ombrel.PyQuantApi, function)({"nReqId": request})
         self._wait(lambda: self._started or self._failure, "the account's queries")
         if self._failure:
             raise RunError(self._failure)
